@@ -1,0 +1,1 @@
+// The shared library takes all of its code from the internal library.

@@ -1,0 +1,31 @@
+# Installation: the shared library with its links, the public headers, a CMake
+# package (find_package(ozrtofcam) -> ozrtofcam::ozrtofcam) and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS ozrtofcam EXPORT ozrtofcamTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The public headers, and the headers of the processing core that they include.
+install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/ozr
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+include(${CMAKE_CURRENT_SOURCE_DIR}/cmake/public_kyr_headers.cmake)
+foreach(header ${OZR_PUBLIC_KYR_HEADERS})
+  get_filename_component(subdir ${header} DIRECTORY)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/include/${header}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${subdir})
+endforeach()
+
+set(OZR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ozrtofcam)
+install(EXPORT ozrtofcamTargets NAMESPACE ozrtofcam:: DESTINATION ${OZR_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/ozrtofcamConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfig.cmake INSTALL_DESTINATION ${OZR_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVersion.cmake DESTINATION ${OZR_CMAKE_DIR})
+
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/ozrtofcam.pc.in
+  ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

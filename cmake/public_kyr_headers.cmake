@@ -1,0 +1,4 @@
+# Headers of the processing core that the public headers include, relative to
+# include/. Installed with the public headers.
+set(OZR_PUBLIC_KYR_HEADERS
+  kyr/platform.h)

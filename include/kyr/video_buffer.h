@@ -1,0 +1,13 @@
+// Raw memory for images and their shared-pointer control blocks.
+#pragma once
+
+#include <cstddef>
+
+class VideoBuffer {
+public:
+    // Returns `size` bytes from the global array allocator, or nullptr when
+    // the memory cannot be had.
+    static void* alloc(size_t size);
+    // Returns a block obtained from alloc(); nullptr is ignored.
+    static void release(void* ptr);
+};
