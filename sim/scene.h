@@ -1,0 +1,118 @@
+// Virtual sensor: what the simulated camera looks at and how it renders it.
+//
+// The renderer is pure computation: it knows nothing of device nodes or
+// ioctls. The device emulation (sim/device*, sim/interpose*) keeps the sensor
+// state that the controls set, asks the renderer for the images of a frame
+// when the shutter is triggered, and copies them into the driver buffers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ozrsim {
+
+enum class Model { OZR310, OZR320 };
+
+// Driver acquisition types, as written to the ACQUISITION_MODE control.
+enum class AcqType : int { FourDcs = 0, Grayscale = 1, Hdr = 2 };
+
+// Scene description. `name` is a built-in ("wall", "boxes", "tilted") or
+// "file:PATH" for a depth map file (see SceneLoader in scene.cpp).
+struct SceneConfig {
+    std::string name = "wall";
+    float wallDistanceMm = 1500.0f;  // distance of the wall for "wall"
+    float reflectivity = 0.6f;       // base reflectivity 0..1
+    bool interference = false;       // a foreign light source disturbs a region
+    // Additions:
+    float noiseScale = 1.0f;        // multiplies the temporal noise; 0 renders noiseless
+    bool systematicErrors = true;   // phase offset, cyclic error and temperature drift
+};
+
+// Constants of the sensor model that the calibration written by
+// writeCalibration() describes.
+constexpr double kSpeedOfLightMps = 299792458.0;
+constexpr float kCalibrationTempC = 30.0f;    // die temperature of the calibration
+constexpr float kTempDriftMmPerK = 22.0f;     // distance drift per kelvin above it
+constexpr uint32_t kCalibratedFrequenciesHz[] = {10000000, 20000000, 40000000, 60000000};
+constexpr uint32_t kPhaseLutSize = 2048;      // entries of each phase error table
+constexpr uint16_t kPrnuScaleFactor = 1000;   // gain value meaning 1.0
+
+// Size of the image the library processes for a device buffer of
+// width x height: the OZR310 unfolds W x H into W/2 x 2H. Returns false for
+// sizes that cannot be rendered (zero, too large, OZR310 narrower than 2).
+bool processedSize(Model model, uint32_t width, uint32_t height, uint32_t& outWidth,
+                   uint32_t& outHeight);
+
+// Everything the rendering of one frame depends on, set by the device
+// emulation from its controls and clock.
+struct SensorState {
+    Model model = Model::OZR320;
+    uint32_t width = 320;   // device buffer format (OZR310: folded, 640x120)
+    uint32_t height = 240;
+    AcqType acq = AcqType::FourDcs;
+    uint32_t modulationHz = 24000000;
+    int exposureUs = 500;
+    int hdrTimesUs[3] = {100, 500, 2000};
+    int gain = 1;
+    float temperatureC = 35.0f;  // sensor die temperature for this frame
+    uint64_t frameIndex = 0;     // counts triggered frames, seeds the noise
+};
+
+// True values of the last rendered frame, one entry per pixel of the
+// unfolded sensor image (OZR310: width/2 x 2*height), row-major.
+struct GroundTruth {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<float> distanceMm;  // true radial distance
+    std::vector<float> amplitude;   // expected amplitude in 12-bit counts
+    // Additions:
+    // Per-pixel flags: kTruthClipped when an expected sample of the frame sits
+    // at 0 or 4095, kTruthInterference inside the disturbed region.
+    std::vector<uint8_t> flags;
+    static constexpr uint8_t kTruthClipped = 1;
+    static constexpr uint8_t kTruthInterference = 2;
+};
+
+class Renderer {
+public:
+    Renderer(const SceneConfig& scene, uint64_t seed);
+
+    // Images of one triggered frame in the order the driver delivers them:
+    // 4 in 4DCS, 1 in grayscale, 12 in HDR. Each holds width*height 16-bit
+    // words in device layout with the 12-bit sample in the upper bits.
+    std::vector<std::vector<uint16_t>> renderFrame(const SensorState& state);
+
+    const GroundTruth& truth() const { return truth_; }
+
+    // Additions: false when the scene could not be set up (unknown built-in,
+    // unreadable depth file); renderFrame() then returns no images, as it
+    // does for a state it cannot render (zero or oversized format).
+    bool valid() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+
+private:
+    SceneConfig scene_;
+    uint64_t seed_;
+    GroundTruth truth_;
+    // Additions.
+    struct Geometry;
+    struct Static;
+    std::string error_;
+    std::shared_ptr<const Geometry> geometry_;  // scene at its native size, if any
+    std::shared_ptr<const Static> static_;      // per-pixel terms for the current size
+    std::shared_ptr<const std::vector<float>> cyclic_;  // cyclic error table
+    uint32_t cyclicHz_ = 0;
+};
+
+// Writes a calibration directory describing the errors the renderer models,
+// for the given model and sensor size, at several modulation frequencies.
+// Returns 0 or a negative errno value.
+// width x height is the device buffer format, as in SensorState; the images
+// are written at the size the library processes (see processedSize()). The
+// directory is created when missing.
+int writeCalibration(const std::string& dir, Model model, uint32_t width, uint32_t height,
+                     uint64_t seed);
+
+}  // namespace ozrsim
