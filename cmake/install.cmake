@@ -25,6 +25,9 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVers
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVersion.cmake DESTINATION ${OZR_CMAKE_DIR})
 
+# The pkg-config file finds its prefix from its own place, so that an
+# installed tree can be moved.
+file(RELATIVE_PATH OZR_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/ozrtofcam.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc

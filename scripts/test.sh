@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds and runs every test of libozrtofcam:
+#   1. a Release build (warnings as errors) running the whole suite,
+#   2. a Debug build with AddressSanitizer + UndefinedBehaviorSanitizer running
+#      the whole suite (any report fails the run),
+#   3. a build with ThreadSanitizer running the threading tests (label "threads").
+# Installs what is missing on a fresh Debian machine first (needs root).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
+          nlohmann-json3-dev libhwy-dev v4l-utils)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}" >&2
+        echo "Run as root, or install them first: sudo apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+build_and_test() {
+    local name=$1 type=$2 sanitize=$3 label=$4
+    local dir=$root/build/$name
+    echo "=== $name: configure and build ==="
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DOZR_WERROR=ON \
+        -DOZR_SANITIZE="$sanitize" -DOZR_BUILD_BENCHMARKS="$([ -z "$sanitize" ] && echo ON || echo OFF)" \
+        > "$dir.configure.log" 2>&1 \
+        || { cat "$dir.configure.log"; return 1; }
+    cmake --build "$dir" -j "$jobs"
+    echo "=== $name: test ==="
+    local args=(--test-dir "$dir" --output-on-failure -j "$jobs")
+    [ -n "$label" ] && args+=(-L "$label")
+    ctest "${args[@]}"
+}
+
+mkdir -p "$root/build"
+build_and_test release Release "" ""
+build_and_test asan-ubsan Debug "address,undefined" ""
+build_and_test tsan RelWithDebInfo "thread" threads
+echo "=== all test builds passed ==="
