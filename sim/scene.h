@@ -26,18 +26,18 @@ struct SceneConfig {
     float reflectivity = 0.6f;       // base reflectivity 0..1
     bool interference = false;       // a foreign light source disturbs a region
     // Additions:
-    float noiseScale = 1.0f;        // multiplies the temporal noise; 0 renders noiseless
-    bool systematicErrors = true;   // phase offset, cyclic error and temperature drift
+    float noiseScale = 1.0f;       // multiplies the temporal noise; 0 renders noiseless
+    bool systematicErrors = true;  // phase offset, cyclic error and temperature drift
 };
 
 // Constants of the sensor model that the calibration written by
 // writeCalibration() describes.
 constexpr double kSpeedOfLightMps = 299792458.0;
-constexpr float kCalibrationTempC = 30.0f;    // die temperature of the calibration
-constexpr float kTempDriftMmPerK = 22.0f;     // distance drift per kelvin above it
+constexpr float kCalibrationTempC = 30.0f;  // die temperature of the calibration
+constexpr float kTempDriftMmPerK = 22.0f;   // distance drift per kelvin above it
 constexpr uint32_t kCalibratedFrequenciesHz[] = {10000000, 20000000, 40000000, 60000000};
-constexpr uint32_t kPhaseLutSize = 2048;      // entries of each phase error table
-constexpr uint16_t kPrnuScaleFactor = 1000;   // gain value meaning 1.0
+constexpr uint32_t kPhaseLutSize = 2048;     // entries of each phase error table
+constexpr uint16_t kPrnuScaleFactor = 1000;  // gain value meaning 1.0
 
 // Size of the image the library processes for a device buffer of
 // width x height: the OZR310 unfolds W x H into W/2 x 2H. Returns false for
@@ -100,8 +100,8 @@ private:
     struct Geometry;
     struct Static;
     std::string error_;
-    std::shared_ptr<const Geometry> geometry_;  // scene at its native size, if any
-    std::shared_ptr<const Static> static_;      // per-pixel terms for the current size
+    std::shared_ptr<const Geometry> geometry_;          // scene at its native size, if any
+    std::shared_ptr<const Static> static_;              // per-pixel terms for the current size
     std::shared_ptr<const std::vector<float>> cyclic_;  // cyclic error table
     uint32_t cyclicHz_ = 0;
 };
