@@ -80,7 +80,8 @@ inline float gaussFromHash(uint64_t h) {
 inline uint16_t quantize(float v) {
     if (!(v > 0.0f)) return 0;
     if (v >= 4095.0f) return 4095 << 4;
-    return static_cast<uint16_t>(static_cast<uint16_t>(std::lrint(v)) << 4);
+    // Round half up, as the dark offset calibration rounds the dark level.
+    return static_cast<uint16_t>(static_cast<uint16_t>(v + 0.5f) << 4);
 }
 
 // Expected sample as the renderer would quantize it, without noise.
