@@ -35,7 +35,9 @@ struct SceneConfig {
 constexpr double kSpeedOfLightMps = 299792458.0;
 constexpr float kCalibrationTempC = 30.0f;  // die temperature of the calibration
 constexpr float kTempDriftMmPerK = 22.0f;   // distance drift per kelvin above it
-constexpr uint32_t kCalibratedFrequenciesHz[] = {10000000, 20000000, 40000000, 60000000};
+// The device's range, 5 MHz to 100 MHz, with at most 20 MHz between entries.
+constexpr uint32_t kCalibratedFrequenciesHz[] = {5000000,  10000000, 20000000, 40000000,
+                                                 60000000, 80000000, 100000000};
 constexpr uint32_t kPhaseLutSize = 2048;     // entries of each phase error table
 constexpr uint16_t kPrnuScaleFactor = 1000;  // gain value meaning 1.0
 
