@@ -23,13 +23,12 @@
 #include "scene.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <numbers>
-#include <sstream>
 
 #include "scene_model.h"
 
@@ -164,52 +163,101 @@ struct Renderer::Static {
 
 namespace {
 
-// Loads "file:PATH" depth maps; returns an empty string or an error text.
-std::string loadDepthFile(const std::string& path, uint32_t& width, uint32_t& height,
-                          std::vector<float>& distanceMm) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "cannot open depth file " + path + ": " + std::strerror(errno);
-    std::string magic, sw, sh, smax;
-    if (!readPgmToken(in, magic) || (magic != "P5" && magic != "P2")) {
-        return "depth file " + path + " is not a PGM (P5 or P2) image";
-    }
-    uint32_t w = 0, h = 0, maxval = 0;
-    if (!readPgmToken(in, sw) || !readPgmToken(in, sh) || !readPgmToken(in, smax) ||
-        !parseUnsigned(sw, w) || !parseUnsigned(sh, h) || !parseUnsigned(smax, maxval)) {
-        return "depth file " + path + " has a malformed header";
-    }
-    if (w == 0 || h == 0 || w > MAX_FILE_SIDE || h > MAX_FILE_SIDE || maxval == 0 ||
-        maxval > 65535) {
-        return "depth file " + path + " has an unsupported size or maximum value";
-    }
-    const size_t n = static_cast<size_t>(w) * h;
-    distanceMm.assign(n, 0.0f);
-    if (magic == "P5") {
-        // The header ends with a single whitespace character, already consumed.
-        const size_t bytesPer = maxval > 255 ? 2 : 1;
-        std::vector<unsigned char> raw(n * bytesPer);
-        in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
-        if (static_cast<size_t>(in.gcount()) != raw.size()) {
-            return "depth file " + path + " is shorter than its header says";
+// What the camera looks at: the built-in scenes and depth map files.
+class SceneLoader {
+public:
+    // Loads "file:PATH" depth maps; returns an empty string or an error text.
+    static std::string loadDepthFile(const std::string& path, uint32_t& width, uint32_t& height,
+                                     std::vector<float>& distanceMm) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return "cannot open depth file " + path + ": " + std::strerror(errno);
+        std::string magic, sw, sh, smax;
+        if (!readPgmToken(in, magic) || (magic != "P5" && magic != "P2")) {
+            return "depth file " + path + " is not a PGM (P5 or P2) image";
         }
-        for (size_t i = 0; i < n; ++i) {
-            distanceMm[i] = bytesPer == 2 ? static_cast<float>((raw[2 * i] << 8) | raw[2 * i + 1])
-                                          : static_cast<float>(raw[i]);
+        uint32_t w = 0, h = 0, maxval = 0;
+        if (!readPgmToken(in, sw) || !readPgmToken(in, sh) || !readPgmToken(in, smax) ||
+            !parseUnsigned(sw, w) || !parseUnsigned(sh, h) || !parseUnsigned(smax, maxval)) {
+            return "depth file " + path + " has a malformed header";
         }
-    } else {
-        std::string tok;
-        for (size_t i = 0; i < n; ++i) {
-            uint32_t v = 0;
-            if (!readPgmToken(in, tok) || !parseUnsigned(tok, v) || v > maxval) {
-                return "depth file " + path + " has a bad or missing sample";
+        if (w == 0 || h == 0 || w > MAX_FILE_SIDE || h > MAX_FILE_SIDE || maxval == 0 ||
+            maxval > 65535) {
+            return "depth file " + path + " has an unsupported size or maximum value";
+        }
+        const size_t n = static_cast<size_t>(w) * h;
+        distanceMm.assign(n, 0.0f);
+        if (magic == "P5") {
+            // The header ends with a single whitespace character, already consumed.
+            const size_t bytesPer = maxval > 255 ? 2 : 1;
+            std::vector<unsigned char> raw(n * bytesPer);
+            in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
+            if (static_cast<size_t>(in.gcount()) != raw.size()) {
+                return "depth file " + path + " is shorter than its header says";
             }
-            distanceMm[i] = static_cast<float>(v);
+            for (size_t i = 0; i < n; ++i) {
+                distanceMm[i] = bytesPer == 2
+                                    ? static_cast<float>((raw[2 * i] << 8) | raw[2 * i + 1])
+                                    : static_cast<float>(raw[i]);
+            }
+        } else {
+            std::string tok;
+            for (size_t i = 0; i < n; ++i) {
+                uint32_t v = 0;
+                if (!readPgmToken(in, tok) || !parseUnsigned(tok, v) || v > maxval) {
+                    return "depth file " + path + " has a bad or missing sample";
+                }
+                distanceMm[i] = static_cast<float>(v);
+            }
         }
+        width = w;
+        height = h;
+        return {};
     }
-    width = w;
-    height = h;
-    return {};
-}
+
+    // The built-in scenes, as surfaces seen through pixel (ax, ay) in [0, 1]
+    // image coordinates and ray (u, v, 1).
+    static Surface builtinSurface(const SceneConfig& sc, double ax, double ay, double u, double v) {
+        const float norm = static_cast<float>(std::sqrt(1.0 + u * u + v * v));
+        const float refl = std::clamp(sc.reflectivity, 0.0f, 1.0f);
+        Surface s;
+        if (sc.name == "tilted") {
+            // Plane through (0, 0, D) with normal (sin t, 0, cos t).
+            const float ct = std::cos(TILT_RAD), st = std::sin(TILT_RAD);
+            const float den = static_cast<float>(u) * st + ct;
+            const float t = sc.wallDistanceMm * ct / std::max(den, 0.05f);
+            s.distanceMm = t * norm;
+            s.reflectivity = refl;
+            s.cosIncidence = den / norm;
+            return s;
+        }
+        float z = sc.wallDistanceMm;
+        s.reflectivity = refl;
+        if (sc.name == "boxes") {
+            struct Box {
+                double x0, x1, y0, y1;
+                float z, refl;
+            };
+            static constexpr Box boxes[] = {
+                {0.46, 0.54, 0.08, 0.20, 500.0f, 1.0f},  // retro-reflective patch
+                {0.08, 0.33, 0.25, 0.75, 900.0f, 0.5f},
+                {0.40, 0.62, 0.35, 0.85, 1600.0f, 0.7f},
+                {0.70, 0.92, 0.15, 0.55, 2400.0f, 0.8f},
+                {0.72, 0.90, 0.70, 0.90, 3000.0f, 0.03f},  // dark patch on the wall
+            };
+            z = 3000.0f;
+            for (const Box& b : boxes) {
+                if (ax >= b.x0 && ax < b.x1 && ay >= b.y0 && ay < b.y1) {
+                    z = b.z;
+                    s.reflectivity = b.refl;
+                    break;
+                }
+            }
+        }
+        s.distanceMm = z * norm;
+        s.cosIncidence = 1.0f / norm;
+        return s;
+    }
+};
 
 }  // namespace
 
@@ -217,7 +265,7 @@ Renderer::Renderer(const SceneConfig& scene, uint64_t seed) : scene_(scene), see
     const std::string& name = scene_.name;
     if (name.rfind("file:", 0) == 0) {
         auto g = std::make_shared<Geometry>();
-        error_ = loadDepthFile(name.substr(5), g->width, g->height, g->distanceMm);
+        error_ = SceneLoader::loadDepthFile(name.substr(5), g->width, g->height, g->distanceMm);
         if (error_.empty()) geometry_ = std::move(g);
     } else if (name != "wall" && name != "boxes" && name != "tilted") {
         error_ = "unknown scene \"" + name + "\"";
@@ -228,54 +276,6 @@ Renderer::Renderer(const SceneConfig& scene, uint64_t seed) : scene_(scene), see
     if (!std::isfinite(scene_.reflectivity)) error_ = "reflectivity is not a number";
     if (!std::isfinite(scene_.noiseScale)) error_ = "noise scale is not a number";
 }
-
-namespace {
-
-// The built-in scenes, as surfaces seen through pixel (ax, ay) in [0, 1]
-// image coordinates and ray (u, v, 1).
-Surface builtinSurface(const SceneConfig& sc, double ax, double ay, double u, double v) {
-    const float norm = static_cast<float>(std::sqrt(1.0 + u * u + v * v));
-    const float refl = std::clamp(sc.reflectivity, 0.0f, 1.0f);
-    Surface s;
-    if (sc.name == "tilted") {
-        // Plane through (0, 0, D) with normal (sin t, 0, cos t).
-        const float ct = std::cos(TILT_RAD), st = std::sin(TILT_RAD);
-        const float den = static_cast<float>(u) * st + ct;
-        const float t = sc.wallDistanceMm * ct / std::max(den, 0.05f);
-        s.distanceMm = t * norm;
-        s.reflectivity = refl;
-        s.cosIncidence = den / norm;
-        return s;
-    }
-    float z = sc.wallDistanceMm;
-    s.reflectivity = refl;
-    if (sc.name == "boxes") {
-        struct Box {
-            double x0, x1, y0, y1;
-            float z, refl;
-        };
-        static constexpr Box boxes[] = {
-            {0.46, 0.54, 0.08, 0.20, 500.0f, 1.0f},  // retro-reflective patch
-            {0.08, 0.33, 0.25, 0.75, 900.0f, 0.5f},
-            {0.40, 0.62, 0.35, 0.85, 1600.0f, 0.7f},
-            {0.70, 0.92, 0.15, 0.55, 2400.0f, 0.8f},
-            {0.72, 0.90, 0.70, 0.90, 3000.0f, 0.03f},  // dark patch on the wall
-        };
-        z = 3000.0f;
-        for (const Box& b : boxes) {
-            if (ax >= b.x0 && ax < b.x1 && ay >= b.y0 && ay < b.y1) {
-                z = b.z;
-                s.reflectivity = b.refl;
-                break;
-            }
-        }
-    }
-    s.distanceMm = z * norm;
-    s.cosIncidence = 1.0f / norm;
-    return s;
-}
-
-}  // namespace
 
 std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& state) {
     std::vector<std::vector<uint16_t>> images;
@@ -325,7 +325,7 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
                     s.reflectivity = std::clamp(scene_.reflectivity, 0.0f, 1.0f);
                     s.cosIncidence = 1.0f;
                 } else {
-                    s = builtinSurface(scene_, ax, ay, u, v);
+                    s = SceneLoader::builtinSurface(scene_, ax, ay, u, v);
                 }
                 st->distanceMm[i] = s.distanceMm;
                 st->signal[i] = signalOf(s.distanceMm, s.reflectivity, s.cosIncidence);

@@ -88,7 +88,9 @@ public:
 
     const GroundTruth& truth() const { return truth_; }
 
-    // Additions: false when the scene could not be set up (unknown built-in,
+    // Additions: a renderer is used by one thread at a time (it caches the
+    // per-pixel terms of the last size and frequency); copies are independent.
+    // valid() is false when the scene could not be set up (unknown built-in,
     // unreadable depth file); renderFrame() then returns no images, as it
     // does for a state it cannot render (zero or oversized format).
     bool valid() const { return error_.empty(); }
