@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,11 @@ struct PhaseCase {
     float tempOffsetC;
 };
 
+void PrintTo(const PhaseCase& p, std::ostream* os) {
+    *os << (p.model == Model::OZR310 ? "OZR310 " : "OZR320 ") << p.scene << " " << p.hz << " Hz "
+        << p.tempOffsetC << " K";
+}
+
 class PhaseCalibrationTest : public CalibrationWriterTest,
                              public ::testing::WithParamInterface<PhaseCase> {};
 
@@ -248,7 +254,15 @@ INSTANTIATE_TEST_SUITE_P(Frequencies, PhaseCalibrationTest,
                              PhaseCase{Model::OZR310, "wall", 33000000, -8.0f},
                              PhaseCase{Model::OZR310, "tilted", 50000000, 12.0f},
                              PhaseCase{Model::OZR320, "tilted", 7310000, -2.0f},
-                             PhaseCase{Model::OZR310, "boxes", 91230000, 15.0f}));
+                             PhaseCase{Model::OZR310, "boxes", 91230000, 15.0f}),
+                         [](const ::testing::TestParamInfo<PhaseCase>& info) {
+                             const PhaseCase& p = info.param;
+                             const int dt = static_cast<int>(p.tempOffsetC);
+                             return std::string(p.model == Model::OZR310 ? "OZR310_" : "OZR320_") +
+                                    p.scene + "_" + std::to_string(p.hz) + "Hz_" +
+                                    (dt < 0 ? "minus" : "plus") + std::to_string(std::abs(dt)) +
+                                    "K";
+                         });
 
 TEST_F(CalibrationWriterTest, TemperatureDriftIsTwentyTwoMillimetresPerKelvin) {
     ASSERT_EQ(ozrsim::writeCalibration(dir_.string(), Model::OZR320, 320, 240, 4), 0);
