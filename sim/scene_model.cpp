@@ -84,8 +84,11 @@ SensorErrorModel::SensorErrorModel(Model model, uint32_t width, uint32_t height,
             const uint64_t h = mix64(key ^ (static_cast<uint64_t>(i) << 8));
             const double r1 = 2.0 * unitFromHash(mix64(h ^ TAG_DARK)) - 1.0;
             const double r2 = 2.0 * unitFromHash(mix64(h ^ TAG_GAIN)) - 1.0;
+            // The OZR310's two halves have their own converters.
+            const double halfStep = (model == Model::OZR310 && y < height / 2) ? 6.0 : 0.0;
             darkLevel_[i] =
-                static_cast<float>(2048.0 + 14.0 * darkField(ax, ay) + 5.0 * r1) + column[x];
+                static_cast<float>(2048.0 + 14.0 * darkField(ax, ay) + 5.0 * r1 + halfStep) +
+                column[x];
             pixelGain_[i] = static_cast<float>(1.0 + 0.05 * gainField(ax, ay) + 0.02 * r2);
 
             // Constant path delay, a smooth pattern and a radial term; the

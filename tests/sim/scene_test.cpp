@@ -182,9 +182,9 @@ TEST(RendererPhysics, NoiseHasTheModelledSpreadAndNoBias) {
         }
         ASSERT_GT(count, 10000u);
         const double rmsZ = std::sqrt(sumZ2 / count);
-        EXPECT_GT(rmsZ, 0.6);
-        EXPECT_LT(rmsZ, 1.2);
-        EXPECT_LT(maxZ, 8.0);  // the variates are bounded at 3.5 sigma per sample
+        EXPECT_GT(rmsZ, 0.85);
+        EXPECT_LT(rmsZ, 1.15);
+        EXPECT_LT(maxZ, 6.5);  // the variates are bounded at 3.5 sigma per sample
         EXPECT_LT(std::fabs(sumErr / count), 0.3);
     }
 }
