@@ -126,6 +126,10 @@ int V4l2Sensor::initialize(size_t nBuffers) {
         KYR_LOG_ERROR("Failed to set acquisition mode: %s", statusText(r));
         return r;
     }
+    // Drivers refuse a format change while buffers exist: release those of
+    // an earlier initialisation first.
+    cleanupBuffers();
+    bufferList.clear();
     ozr::VideoFormat format{};
     r = getFormat(format);
     if (r < 0) {
