@@ -395,4 +395,35 @@ TEST_F(CalibrationWriterTest, DsnuAndPrnuFlattenTheGrayscaleImage) {
     }
 }
 
+TEST_F(CalibrationWriterTest, UniformTargetGivesAFlatCorrectedImage) {
+    // A target at the same radial distance from every pixel reflects the same
+    // intensity into each; after dark offset and gain correction the image
+    // is flat up to rounding, before it shows the fixed pattern.
+    ASSERT_EQ(ozrsim::writeCalibration(dir_.string(), Model::OZR320, 320, 240, 8), 0);
+    const auto dsnu = simref::readWords(dir_ / "dsnu.bin");
+    const auto gain = simref::readWords(dir_ / "prnu.bin");
+    std::ofstream(dir_ / "sphere.pgm") << "P2 1 1 65535 1200\n";
+    SceneConfig sc;
+    sc.name = "file:" + (dir_ / "sphere.pgm").string();
+    sc.noiseScale = 0.0f;
+    Renderer r(sc, 8);
+    ASSERT_TRUE(r.valid()) << r.error();
+    SensorState s;
+    s.acq = AcqType::Grayscale;
+    const auto img = simref::toSamples(r.renderFrame(s), false, 320, 240);
+    uint32_t lo = 65535, hi = 0, rawLo = 65535, rawHi = 0;
+    for (size_t i = 0; i < dsnu.size(); ++i) {
+        const uint16_t in = img[0][i];
+        const uint32_t dark = dsnu[i] <= in ? in - dsnu[i] : 0;
+        const uint32_t out = ((dark * ((1000u << 12) / gain[i])) >> 12) & 0xFFFF;
+        lo = std::min(lo, out);
+        hi = std::max(hi, out);
+        rawLo = std::min<uint32_t>(rawLo, in);
+        rawHi = std::max<uint32_t>(rawHi, in);
+    }
+    EXPECT_NEAR((lo + hi) / 2.0, r.truth().amplitude[0], 2.0);
+    EXPECT_LE(hi - lo, 4u);
+    EXPECT_GT(rawHi - rawLo, 80u);
+}
+
 }  // namespace
