@@ -36,7 +36,7 @@ namespace ozrsim {
 
 namespace {
 
-constexpr uint64_t MAX_PIXELS = uint64_t{1} << 24;
+constexpr uint64_t MAX_PIXELS = uint64_t{1} << 22;  // 2048 x 2048
 constexpr uint32_t MAX_FILE_SIDE = 8192;
 constexpr double AMP_AT_ONE_METRE = 2500.0;  // reflectivity 1, 500 us, gain 1
 constexpr float REF_EXPOSURE_US = 500.0f;
