@@ -1,0 +1,23 @@
+#include "kyr/pipelines/dcs4Pipeline.h"
+
+#include "kyr/sources/ozrSensorSourceIF.h"
+
+DCS4Pipeline::DCS4Pipeline(OZRSensorSourceIF& source) : OZRSensorPipeline(&source) {
+    (void)source.setControl(ozr::ControlID::ACQUISITION_MODE,
+                            static_cast<int32_t>(ozr::AcquisitionMode::DCS4));
+    for (size_t i = 0; i < DCS_COUNT_DCS4; ++i) {
+        outputs.dcs[i] = source.getDCSSource(i);
+    }
+}
+
+int DCS4Pipeline::setControl(ozr::ControlID id, int32_t value) {
+    if (id == ozr::ControlID::ACQUISITION_MODE &&
+        value != static_cast<int32_t>(ozr::AcquisitionMode::DCS4)) {
+        return -1;
+    }
+    return sensorSource->setControl(id, value);
+}
+
+int DCS4Pipeline::getControl(ozr::ControlID id, int& value) {
+    return sensorSource->getControl(id, value);
+}
