@@ -1,0 +1,145 @@
+// Frames per second of the raw DCS pipeline from the virtual sensor driver to
+// the application sink, with the driver's simulated exposure and readout set
+// to zero. The reference in the same run is the driver alone, driven by plain
+// V4L2 requests (trigger, dequeue and re-queue four buffers): the ratio of the
+// two times is the share of a frame spent in the driver (rendering the scene
+// and copying it into the buffers); the rest is the library's own cost.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "kyr/pipelines/dcs4Pipeline.h"
+#include "kyr/sensors/hwmonSensor.h"
+#include "kyr/sensors/v4l2Sensor.h"
+#include "kyr/sinks/appSink.h"
+#include "kyr/sources/ozr320Source.h"
+#include "ozrsim.h"
+
+namespace {
+
+bool configureSim(benchmark::State& state) {
+    ozrsim::Config c;
+    c.model = ozrsim::Model::OZR320;
+    c.width = static_cast<uint32_t>(state.range(0));
+    c.height = static_cast<uint32_t>(state.range(1));
+    c.timing.exposureDelayUs = 0;
+    c.timing.readoutUs = 0;
+    c.temperature.timeConstantS = 0.0f;
+    if (ozrsim::configure(c) != 0) {
+        state.SkipWithError("the virtual driver refused the configuration");
+        return false;
+    }
+    return true;
+}
+
+void BM_DCS4Pipeline(benchmark::State& state) {
+    if (!configureSim(state)) {
+        return;
+    }
+    {
+        auto video = V4l2Sensor::acquire(ozr320Paths.videoPath, ozr320Paths.subdevPath,
+                                         ozr320Paths.nVideoBuffers);
+        auto temp = HwMonSensor::acquire(ozr320Paths.tempPath, "/sys/class/hwmon");
+        if (!video || !temp) {
+            state.SkipWithError("no device");
+            ozrsim::reset();
+            return;
+        }
+        OZR320Source source(std::move(video), std::move(temp), 4);
+        DCS4Pipeline pipeline(source);
+        DcsSink<4> sink;
+        for (size_t i = 0; i < 4; ++i) {
+            sink.dcs[i] << *pipeline.getOutputs().dcs[i];
+        }
+        pipeline.startStream(0);
+        for (auto _ : state) {
+            auto lock = sink.lockNextFrame(1000);
+            if (lock.timedout()) {
+                state.SkipWithError("no frame");
+                break;
+            }
+            sink.clearNewData();
+            benchmark::DoNotOptimize(sink.getDcsBuffer(3).get());
+        }
+        pipeline.stopStream(true);
+    }
+    ozrsim::reset();
+    state.SetItemsProcessed(state.iterations());  // frames
+    state.counters["Mpixel/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * state.range(0) * state.range(1) * 4) / 1e6,
+        benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DCS4Pipeline)->Args({320, 240})->Args({640, 480})->UseRealTime();
+
+// Reference: the driver alone, one frame per iteration.
+void BM_DriverOnly(benchmark::State& state) {
+    if (!configureSim(state)) {
+        return;
+    }
+    const int video = open(ozr320Paths.videoPath, O_RDWR);
+    const int subdev = open(ozr320Paths.subdevPath, O_RDWR);
+    constexpr unsigned N = 4;
+    v4l2_requestbuffers req{};
+    req.count = N;
+    req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    req.memory = V4L2_MEMORY_MMAP;
+    void* maps[N] = {};
+    size_t lengths[N] = {};
+    bool ok = video >= 0 && subdev >= 0 && ioctl(video, VIDIOC_REQBUFS, &req) == 0;
+    for (unsigned i = 0; ok && i < N; ++i) {
+        v4l2_buffer b{};
+        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        b.memory = V4L2_MEMORY_MMAP;
+        b.index = i;
+        ok = ioctl(video, VIDIOC_QUERYBUF, &b) == 0;
+        if (ok) {
+            lengths[i] = b.length;
+            maps[i] = mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, video, b.m.offset);
+            ok = maps[i] != MAP_FAILED && ioctl(video, VIDIOC_QBUF, &b) == 0;
+        }
+    }
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    ok = ok && ioctl(video, VIDIOC_STREAMON, &type) == 0;
+    if (!ok) {
+        state.SkipWithError("V4L2 set-up failed");
+    }
+    for (auto _ : state) {
+        if (!ok) {
+            break;
+        }
+        v4l2_control trigger{0x981901, 1};
+        ioctl(subdev, VIDIOC_S_CTRL, &trigger);
+        for (unsigned k = 0; k < N; ++k) {
+            pollfd p{video, POLLIN, 0};
+            poll(&p, 1, 1000);
+            v4l2_buffer b{};
+            b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            b.memory = V4L2_MEMORY_MMAP;
+            if (ioctl(video, VIDIOC_DQBUF, &b) != 0) {
+                state.SkipWithError("DQBUF failed");
+                break;
+            }
+            benchmark::DoNotOptimize(maps[b.index]);
+            ioctl(video, VIDIOC_QBUF, &b);
+        }
+    }
+    ioctl(video, VIDIOC_STREAMOFF, &type);
+    for (unsigned i = 0; i < N; ++i) {
+        if (maps[i] != nullptr && maps[i] != MAP_FAILED) {
+            munmap(maps[i], lengths[i]);
+        }
+    }
+    close(subdev);
+    close(video);
+    ozrsim::reset();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DriverOnly)->Args({320, 240})->Args({640, 480})->UseRealTime();
+
+}  // namespace
