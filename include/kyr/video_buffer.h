@@ -3,7 +3,11 @@
 
 #include <cstddef>
 
-class VideoBuffer {
+#include "kyr/platform.h"
+
+// Exported from the shared library: images that an application creates (for
+// example in a calibration provider of its own) allocate through it.
+class KYR_API VideoBuffer {
 public:
     // Returns `size` bytes from the global array allocator, or nullptr when
     // the memory cannot be had.

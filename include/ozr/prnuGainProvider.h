@@ -1,0 +1,37 @@
+// Grayscale gain image and its fixed-point scale from the "grayscale"
+// section of the calibration index. Independent of the modulation frequency.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ozr/calibrationData.h"
+#include "ozr/calibrationProviderIF.h"
+#include "ozr/export.h"
+
+class OZR_API PrnuGainProvider final : public CalibrationProviderIF<PrnuGainData> {
+public:
+    static PrnuGainProvider& getInstance();
+
+    // Finds the calibration directory and makes a trial request. Returns 0
+    // or the failing code (-2, -22, -61).
+    int loadCalibrationData(const std::string& libraryPath, const std::string& userPath);
+
+    // `modFreq` is ignored. Returns 0, -2, -22 or -61.
+    int getCalibrationData(uint32_t modFreq, PrnuGainData& gainData) override;
+
+    // Always none: the grayscale calibration has no frequencies.
+    void getCalibratedFrequencies(FrequencyList& freqList) override;
+
+    bool isInitialized();
+
+    PrnuGainProvider(const PrnuGainProvider&) = delete;
+    PrnuGainProvider& operator=(const PrnuGainProvider&) = delete;
+
+private:
+    PrnuGainProvider();
+    ~PrnuGainProvider() override;
+
+    static bool initialized;
+    std::string calibDataDir;
+};

@@ -1,0 +1,64 @@
+#include "grayscaleCalibration.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "calibrationFiles.h"
+#include "kyr/platform.h"
+
+namespace ozr::calibration {
+
+bool hasGrayscaleSection(const nlohmann::json& index) {
+    if (!index.is_object()) {
+        return false;
+    }
+    const auto it = index.find("grayscale");
+    if (it == index.end() || it->is_null()) {
+        return false;
+    }
+    return !((it->is_object() || it->is_array()) && it->empty());
+}
+
+int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, const char* fileKey,
+                       bool preferDrnu, std::shared_ptr<Image<uint16_t>>& image) {
+    const nlohmann::json& section = index.at("grayscale");
+    const char* key =
+        preferDrnu && section.is_object() && section.contains("drnu_file") ? "drnu_file" : fileKey;
+    const std::filesystem::path path =
+        std::filesystem::path(dir) / section.at(key).get<std::string>();
+
+    BinaryFile file;
+    int rc = file.open(path);
+    if (rc != 0) {
+        KYR_LOG_ERROR("Failed to read binary file %s", path.c_str());
+        return rc;
+    }
+    const auto width = readUnsigned<size_t>(section.at("width"));
+    const auto height = readUnsigned<size_t>(section.at("height"));
+    size_t expected = 0;
+    if (__builtin_mul_overflow(width, height, &expected)) {
+        expected = std::numeric_limits<size_t>::max();  // no file can hold that many
+    }
+    if (file.elementCount() != expected) {
+        KYR_LOG_ERROR("Binary file %s has wrong size. Size: %zu Expected: %zu", path.c_str(),
+                      file.elementCount(), expected);
+        return -22;
+    }
+    std::vector<uint16_t> values;
+    rc = file.read(values);
+    if (rc != 0) {
+        KYR_LOG_ERROR("Failed to read binary file %s", path.c_str());
+        return rc;
+    }
+    auto result = Image<uint16_t>::createNewBuffer(width, height);
+    if (!result) {
+        return -12;
+    }
+    (void)result->setData(values.data(), values.size());
+    image = std::move(result);
+    return 0;
+}
+
+}  // namespace ozr::calibration
