@@ -10,23 +10,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
-          nlohmann-json3-dev libhwy-dev v4l-utils)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]}" >&2
-        echo "Run as root, or install them first: sudo apt-get install ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# shellcheck source=scripts/deps.sh
+. "$root/scripts/deps.sh"
+ozr_install_deps
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
