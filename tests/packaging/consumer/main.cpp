@@ -1,4 +1,5 @@
 // A program that uses the installed library the way an application does.
+#include <ozr/calibration.h>
 #include <ozr/tofcam.h>
 
 #include <cstdarg>
@@ -7,7 +8,9 @@
 
 namespace {
 int g_messages = 0;
-void countMessages(kyr::platform::LogLevel, const char*, va_list) { ++g_messages; }
+void countMessages(kyr::platform::LogLevel, const char*, va_list) {
+    ++g_messages;
+}
 }  // namespace
 
 int main() {
@@ -20,6 +23,12 @@ int main() {
     kyr::platform::register_log_function(nullptr);
     kyr::platform::setLogLevel(kyr::platform::LogLevel::LOG_LEVEL_ERROR);
     if (g_messages != 1 || std::strcmp(ozr::controlNames[1].name, "ACQUISITION_MODE") != 0) {
+        return 1;
+    }
+    // The calibration headers are installed complete, and the registry
+    // answers with the library's default provider.
+    if (&CalibrationDataRegistry::getInstance().getProvider<PhaseOffsetData>() !=
+        &DefaultProvider<PhaseOffsetData>::getInstance()) {
         return 1;
     }
     std::printf("consumer ok\n");
