@@ -118,7 +118,7 @@ int Device::configure(const Config& config) {
         tempBase_ = config.temperature.startC;
         tempSince_ = Clock::now();
         lastState_ = SensorState{};
-        haveTruth_ = false;
+        truth_.reset();
         counters_ = Counters{};
         configured_ = true;
         publishPathMap(map.release());
@@ -162,6 +162,7 @@ void Device::reset() {
     mappingCount_.store(0, std::memory_order_release);
     pending_.clear();
     out_.clear();
+    truth_.reset();
     renderer_.reset();
     tree_.destroy();
     gone_ = false;
@@ -244,11 +245,12 @@ std::optional<int32_t> Device::controlValue(uint32_t id) {
 }
 
 GroundTruth Device::lastTruth() {
-    std::unique_lock<std::mutex> lock(mu_);
-    // The renderer's truth is stable while no frame is being rendered.
-    stateCv_.wait(lock, [this] { return !rendering_; });
-    if (!configured_ || !renderer_ || !haveTruth_) return GroundTruth{};
-    return renderer_->truth();
+    std::shared_ptr<const GroundTruth> truth;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        truth = truth_;
+    }
+    return truth ? *truth : GroundTruth{};
 }
 
 SensorState Device::lastState() {
@@ -1100,6 +1102,7 @@ void Device::workerLoop() {
             rendering_ = true;
             lock.unlock();
             std::vector<std::vector<uint16_t>> images = renderer_->renderFrame(p.state);
+            auto truth = std::make_shared<const GroundTruth>(renderer_->truth());
             // Static data the renderer set up on first use is destroyed at
             // exit before handlers registered earlier run: stop the worker
             // first.
@@ -1108,7 +1111,7 @@ void Device::workerLoop() {
             lock.lock();
             rendering_ = false;
             lastState_ = p.state;
-            haveTruth_ = true;
+            truth_ = std::move(truth);
             auto due = p.triggered + std::chrono::microseconds(config_.timing.exposureDelayUs);
             for (auto& img : images) {
                 out_.push_back(OutImage{std::move(img), due});

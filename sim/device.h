@@ -197,7 +197,7 @@ private:
     std::deque<OutImage> out_;
     bool rendering_ = false;
     SensorState lastState_;
-    bool haveTruth_ = false;
+    std::shared_ptr<const GroundTruth> truth_;  // of the last rendered frame
     Clock::time_point nextFreeRun_{};
     std::thread worker_;
     bool workerRunning_ = false;

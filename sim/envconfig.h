@@ -17,7 +17,7 @@
 //   OZRSIM_FAIL_IOCTL       REQUEST:ERRNO[:AFTER[:TIMES]][,...], e.g. DQBUF:EIO:10
 //   OZRSIM_BYTESUSED_DELTA  added to bytesused of every image
 //   OZRSIM_DISCONNECT_AFTER device vanishes after this many images
-//   OZRSIM_TMPDIR           where the private directory is made (default $TMPDIR or /tmp)
+//   OZRSIM_TMPDIR           where the private directory is made (default $TMPDIR, /dev/shm or /tmp)
 #pragma once
 
 #include <string>

@@ -58,6 +58,8 @@ std::string tempBase() {
         const char* v = std::getenv(name);
         if (v && *v == '/') return v;
     }
+    // Memory-backed when available: the tree is made and removed often.
+    if (::access("/dev/shm", W_OK | X_OK) == 0) return "/dev/shm";
     return "/tmp";
 }
 
@@ -260,6 +262,11 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
                       R + std::string(HWMON_ROOT) + "/hwmon1"));
     }
 
+    // The parent of the calibration directory exists, so that the directory
+    // can be made in private.
+    if (config.calibration != Calibration::Host) {
+        step(makeDirs(R + std::filesystem::path(CALIBRATION_DIR).parent_path().string()));
+    }
     if (rc == 0 && config.calibration == Calibration::Synthetic) {
         rc = writeCalibration(R + CALIBRATION_DIR, config.model, width, height, config.seed);
     }

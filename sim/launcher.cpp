@@ -259,7 +259,13 @@ int main(int argc, char** argv) {
     // The program's private directories go into one directory of ours, which
     // is removed however the program ends.
     const char* tmp = std::getenv("TMPDIR");
-    std::string scratch = std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/ozr-sim.XXXXXX";
+    std::string base = "/tmp";
+    if (tmp && *tmp == '/') {
+        base = tmp;
+    } else if (access("/dev/shm", W_OK | X_OK) == 0) {
+        base = "/dev/shm";
+    }
+    std::string scratch = base + "/ozr-sim.XXXXXX";
     if (!mkdtemp(scratch.data())) {
         std::fprintf(stderr, "ozr-sim: cannot create a temporary directory: %s\n",
                      std::strerror(errno));
