@@ -1,0 +1,115 @@
+// Helpers for the phase compensation stage tests: phase images, a source
+// feeding a stage, a sink catching its output, and calibration providers
+// that answer with a prepared record.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "kyr/calibration/calibrationDataRegistry.h"
+#include "kyr/image.h"
+#include "kyr/phaseType.h"
+#include "kyr/sink.h"
+#include "kyr/source.h"
+
+namespace testsupport {
+
+using PhaseImage = Image<PhaseType<uint16_t>>;
+
+inline std::shared_ptr<PhaseImage> phaseImage(size_t width, size_t height,
+                                              const std::vector<uint16_t>& raw) {
+    auto img = PhaseImage::createNewBuffer(width, height);
+    for (size_t i = 0; i < img->pixelCount(); ++i) {
+        img->getData()[i] = PhaseType<uint16_t>(raw.at(i));
+    }
+    return img;
+}
+
+inline std::vector<uint16_t> raw(const PhaseImage& img) {
+    std::vector<uint16_t> v;
+    for (size_t i = 0; i < img.pixelCount(); ++i) {
+        v.push_back(img.getData()[i].getRaw());
+    }
+    return v;
+}
+
+inline std::vector<uint16_t> raw(const Image<uint16_t>& img) {
+    return {img.getData(), img.getData() + img.pixelCount()};
+}
+
+// Catches what a stage publishes.
+template <typename T>
+class Catcher : public Sink<T> {
+public:
+    explicit Catcher(Source<T>& source) { this->registerDependency(&source); }
+    // The image published last (null when nothing arrived since).
+    std::shared_ptr<T> take() { return this->hasNewData() ? this->value() : nullptr; }
+};
+
+// Answers every request with a copy of `record` and the code `status`,
+// remembering the frequencies asked for.
+class FakeOffsetProvider : public CalibrationProviderIF<PhaseOffsetData> {
+public:
+    int getCalibrationData(uint32_t modFreq, PhaseOffsetData& data) override {
+        requests.push_back(modFreq);
+        if (status == 0) {
+            data = record;
+        } else {
+            data.offsetImage.reset();
+        }
+        return status;
+    }
+    void getCalibratedFrequencies(FrequencyList& list) override { list = FrequencyList{}; }
+
+    PhaseOffsetData record;
+    int status = 0;
+    std::vector<uint32_t> requests;
+};
+
+class FakeLutProvider : public CalibrationProviderIF<PhaseErrorLUTData> {
+public:
+    int getCalibrationData(uint32_t modFreq, PhaseErrorLUTData& data) override {
+        requests.push_back(modFreq);
+        if (!present) {
+            data.lut.reset();
+            return -2;
+        }
+        data.lut = std::make_unique<PhaseType<uint16_t>[]>(table.size());
+        for (size_t i = 0; i < table.size(); ++i) {
+            data.lut[i] = PhaseType<uint16_t>(table[i]);
+        }
+        data.lutSize = table.size();
+        return 0;
+    }
+    void getCalibratedFrequencies(FrequencyList& list) override { list = FrequencyList{}; }
+
+    std::vector<uint16_t> table;
+    bool present = true;
+    std::vector<uint32_t> requests;
+};
+
+// Registers a provider for the test's lifetime; the default provider after.
+template <class DataT>
+class ScopedProvider {
+public:
+    explicit ScopedProvider(CalibrationProviderIF<DataT>& provider) {
+        CalibrationDataRegistry::getInstance().registerProvider<DataT>(provider);
+    }
+    ~ScopedProvider() {
+        CalibrationDataRegistry::getInstance().registerProvider<DataT>(
+            DefaultProvider<DataT>::getInstance());
+    }
+    ScopedProvider(const ScopedProvider&) = delete;
+    ScopedProvider& operator=(const ScopedProvider&) = delete;
+};
+
+// Registers the default providers, so a test sees "no calibration".
+inline void useDefaultProviders() {
+    auto& r = CalibrationDataRegistry::getInstance();
+    r.registerProvider<PhaseOffsetData>(DefaultProvider<PhaseOffsetData>::getInstance());
+    r.registerProvider<PhaseErrorLUTData>(DefaultProvider<PhaseErrorLUTData>::getInstance());
+}
+
+}  // namespace testsupport
