@@ -1,0 +1,22 @@
+// Difference of two DCS images.
+#pragma once
+
+#include <cstdint>
+
+#include "kyr/image.h"
+#include "kyr/stage.h"
+
+// out = minuend - subtrahend per pixel, kept as the low 16 bits (two's
+// complement, no clamping). 12-bit samples give differences in -4095..4095.
+class Subtract : public Stage<Image<int16_t>> {
+public:
+    Subtract();
+
+    // 0 on success; -1 (logged, nothing published) when the two images
+    // differ in size; -22 for a missing image, -12 when the output image
+    // cannot be allocated.
+    int action() override;
+
+    Input<Image<uint16_t>> minuend;
+    Input<Image<uint16_t>> subtrahend;
+};

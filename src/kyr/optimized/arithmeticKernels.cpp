@@ -1,0 +1,252 @@
+// Vector forms of the arithmetic kernels. This file is compiled once per
+// instruction set (foreach_target); the first call picks the best one the
+// CPU supports. Every vector step covers at least eight pixels: two vectors
+// of 32-bit lanes where the arithmetic needs 32 bits.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "kyr/optimized/arithmeticKernels.cpp"
+#include "kyr/optimized/arithmeticKernels.h"
+
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+HWY_BEFORE_NAMESPACE();
+namespace kyr::kernels {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// ---------------------------------------------------------------- Subtract
+
+void SubtractImpl(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
+    const hn::ScalableTag<uint16_t> du;
+    const hn::RebindToSigned<decltype(du)> di;
+    const size_t lanes = hn::Lanes(du);
+    size_t i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        const auto diff = hn::Sub(hn::LoadU(du, minuend + i), hn::LoadU(du, subtrahend + i));
+        hn::StoreU(hn::BitCast(di, diff), di, out + i);
+    }
+    for (; i < count; ++i) {
+        out[i] = subtractPixel(minuend[i], subtrahend[i]);
+    }
+}
+
+// --------------------------------------------------------------- Amplitude
+
+// amplitudePixel per 32-bit lane. The unsigned sum (up to 2^31) is converted
+// to float in two exact halves, high * 65536 + low, whose float addition
+// rounds once like the scalar conversion.
+template <class D32>
+HWY_INLINE hn::Vec<D32> AmplitudeLanes(D32 di, hn::Vec<D32> d0, hn::Vec<D32> d1) {
+    const hn::RebindToUnsigned<D32> du;
+    const hn::Rebind<float, D32> df;
+    const auto square0 = hn::ConvertTo(di, hn::ConvertTo(df, hn::Mul(d0, d0)));
+    const auto sum = hn::Add(hn::BitCast(du, square0), hn::BitCast(du, hn::Mul(d1, d1)));
+    const auto high = hn::ConvertTo(df, hn::BitCast(di, hn::ShiftRight<16>(sum)));
+    const auto low = hn::ConvertTo(df, hn::BitCast(di, hn::And(sum, hn::Set(du, 0xFFFFu))));
+    const auto sumF = hn::MulAdd(high, hn::Set(df, 65536.0f), low);  // product exact
+    return hn::ConvertTo(di, hn::Mul(hn::Sqrt(sumF), hn::Set(df, 0.5f)));
+}
+
+void AmplitudeImpl(const int16_t* diff0, const int16_t* diff1, uint16_t* out, size_t count) {
+    size_t i = 0;
+#if !(HWY_TARGET == HWY_NEON && HWY_ARCH_ARM_V7)
+    // (32-bit ARM NEON has no exact square root; it keeps the per-pixel loop.)
+    const hn::ScalableTag<int32_t> di;
+    const hn::Rebind<int16_t, decltype(di)> di16;
+    const hn::Rebind<uint16_t, decltype(di)> du16;
+    const size_t lanes = hn::Lanes(di);
+    for (; i + 2 * lanes <= count; i += 2 * lanes) {
+        const auto a0 = hn::PromoteTo(di, hn::LoadU(di16, diff0 + i));
+        const auto a1 = hn::PromoteTo(di, hn::LoadU(di16, diff1 + i));
+        const auto b0 = hn::PromoteTo(di, hn::LoadU(di16, diff0 + i + lanes));
+        const auto b1 = hn::PromoteTo(di, hn::LoadU(di16, diff1 + i + lanes));
+        hn::StoreU(hn::DemoteTo(du16, AmplitudeLanes(di, a0, a1)), du16, out + i);
+        hn::StoreU(hn::DemoteTo(du16, AmplitudeLanes(di, b0, b1)), du16, out + i + lanes);
+    }
+#endif
+    for (; i < count; ++i) {
+        out[i] = amplitudePixel(diff0[i], diff1[i]);
+    }
+}
+
+// ------------------------------------------------------------------ CORDIC
+
+// One rotation: s is -1 in lanes where Y < 0 and 0 elsewhere; (v ^ s) - s
+// negates v exactly in those lanes. Shifts are arithmetic and use the values
+// from before the rotation.
+template <int I, class D32, class V>
+HWY_INLINE void CordicRotation(D32 d, V& X, V& Y, V& angle) {
+    const V s = hn::ShiftRight<31>(Y);
+    const V xs = hn::ShiftRight<I>(X);
+    const V ys = hn::ShiftRight<I>(Y);
+    X = hn::Add(X, hn::Sub(hn::Xor(ys, s), s));
+    Y = hn::Sub(Y, hn::Sub(hn::Xor(xs, s), s));
+    angle = hn::Add(angle, hn::Sub(hn::Xor(hn::Set(d, CORDIC_ANGLES[I]), s), s));
+}
+
+template <class D32, class V, size_t... I>
+HWY_INLINE void CordicRotations(D32 d, V& X, V& Y, V& angle, std::index_sequence<I...>) {
+    (CordicRotation<static_cast<int>(I)>(d, X, Y, angle), ...);
+}
+
+// Raw phase of atan2(y, x) per 32-bit lane, in [0, 65535].
+template <class D32>
+HWY_INLINE hn::Vec<D32> CordicLanes(D32 d, hn::Vec<D32> y, hn::Vec<D32> x) {
+    using V = hn::Vec<D32>;
+    const V zero = hn::Zero(d);
+    const auto origin = hn::And(hn::Eq(x, zero), hn::Eq(y, zero));
+    const V xNegative = hn::ShiftRight<31>(x);  // -1 where x < 0
+    V X = hn::ShiftLeft<CORDIC_PRESHIFT>(x);
+    V Y = hn::ShiftLeft<CORDIC_PRESHIFT>(y);
+    X = hn::Sub(hn::Xor(X, xNegative), xNegative);
+    Y = hn::Sub(hn::Xor(Y, xNegative), xNegative);
+    V angle = hn::And(xNegative, hn::Set(d, HALF_TURN));
+    CordicRotations(d, X, Y, angle, std::make_index_sequence<CORDIC_ITERATIONS>());
+    return hn::IfThenZeroElse(origin, hn::And(angle, hn::Set(d, 0xFFFF)));
+}
+
+void CordicInt16Impl(const int16_t* nominator, const int16_t* denominator, uint16_t* out,
+                     size_t count) {
+    const hn::ScalableTag<int32_t> di;
+    const hn::Rebind<int16_t, decltype(di)> di16;
+    const hn::Rebind<uint16_t, decltype(di)> du16;
+    const size_t lanes = hn::Lanes(di);
+    size_t i = 0;
+    for (; i + 2 * lanes <= count; i += 2 * lanes) {
+        const auto ya = hn::PromoteTo(di, hn::LoadU(di16, nominator + i));
+        const auto xa = hn::PromoteTo(di, hn::LoadU(di16, denominator + i));
+        const auto yb = hn::PromoteTo(di, hn::LoadU(di16, nominator + i + lanes));
+        const auto xb = hn::PromoteTo(di, hn::LoadU(di16, denominator + i + lanes));
+        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, ya, xa)), du16, out + i);
+        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, yb, xb)), du16, out + i + lanes);
+    }
+    for (; i < count; ++i) {
+        out[i] = cordicPixel(nominator[i], denominator[i]);
+    }
+}
+
+// cordicInputFromFloat per lane, sign-extended to 32 bits.
+template <class DF>
+HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> CordicInputLanes(DF df, hn::Vec<DF> f) {
+    const hn::RebindToSigned<DF> di;
+    const auto turns = hn::Mul(f, hn::Set(df, 1.0f / 65536.0f));
+    auto rest = hn::Mul(hn::Sub(turns, hn::Trunc(turns)), hn::Set(df, 65536.0f));
+    rest = hn::IfThenZeroElse(hn::IsNaN(rest), rest);
+    const auto wide = hn::ConvertTo(di, rest);  // |rest| < 65536
+    return hn::ShiftRight<16>(hn::ShiftLeft<16>(wide));
+}
+
+void CordicFloatImpl(const float* nominator, const float* denominator, uint16_t* out,
+                     size_t count) {
+    const hn::ScalableTag<float> df;
+    const hn::RebindToSigned<decltype(df)> di;
+    const hn::Rebind<uint16_t, decltype(di)> du16;
+    const size_t lanes = hn::Lanes(df);
+    size_t i = 0;
+    for (; i + 2 * lanes <= count; i += 2 * lanes) {
+        const auto ya = CordicInputLanes(df, hn::LoadU(df, nominator + i));
+        const auto xa = CordicInputLanes(df, hn::LoadU(df, denominator + i));
+        const auto yb = CordicInputLanes(df, hn::LoadU(df, nominator + i + lanes));
+        const auto xb = CordicInputLanes(df, hn::LoadU(df, denominator + i + lanes));
+        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, ya, xa)), du16, out + i);
+        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, yb, xb)), du16, out + i + lanes);
+    }
+    for (; i < count; ++i) {
+        out[i] =
+            cordicPixel(cordicInputFromFloat(nominator[i]), cordicInputFromFloat(denominator[i]));
+    }
+}
+
+// NOLINTNEXTLINE(google-readability-namespace-comments)
+}  // namespace HWY_NAMESPACE
+}  // namespace kyr::kernels
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace kyr::kernels {
+
+HWY_EXPORT(SubtractImpl);
+HWY_EXPORT(AmplitudeImpl);
+HWY_EXPORT(CordicInt16Impl);
+HWY_EXPORT(CordicFloatImpl);
+
+namespace {
+
+// True when [out, out + outBytes) and [in, in + inBytes) share a byte but do
+// not start at the same address. Lane-wise kernels may run in place, but a
+// shifted overlap would let a vector step read values that an earlier step
+// of the per-pixel order has already overwritten.
+bool shiftedOverlap(const void* out, size_t outBytes, const void* in, size_t inBytes) {
+    const auto o = reinterpret_cast<uintptr_t>(out);
+    const auto i = reinterpret_cast<uintptr_t>(in);
+    if (o == i || outBytes == 0 || inBytes == 0) {
+        return false;
+    }
+    return o < i + inBytes && i < o + outBytes;
+}
+
+template <typename In, typename Out>
+bool needsPixelOrder(const In* a, const In* b, const Out* out, size_t count) {
+    const size_t outBytes = count * sizeof(Out);
+    const size_t inBytes = count * sizeof(In);
+    if (sizeof(In) != sizeof(Out)) {  // even in place, lanes would not line up
+        const auto o = reinterpret_cast<uintptr_t>(out);
+        const auto overlaps = [&](const void* in) {
+            const auto i = reinterpret_cast<uintptr_t>(in);
+            return count != 0 && o < i + inBytes && i < o + outBytes;
+        };
+        return overlaps(a) || overlaps(b);
+    }
+    return shiftedOverlap(out, outBytes, a, inBytes) || shiftedOverlap(out, outBytes, b, inBytes);
+}
+
+}  // namespace
+
+void subtract(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
+    if (needsPixelOrder(minuend, subtrahend, out, count)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = subtractPixel(minuend[i], subtrahend[i]);
+        }
+        return;
+    }
+    HWY_DYNAMIC_DISPATCH(SubtractImpl)(minuend, subtrahend, out, count);
+}
+
+void amplitude(const int16_t* diff0, const int16_t* diff1, uint16_t* out, size_t count) {
+    if (needsPixelOrder(diff0, diff1, out, count)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = amplitudePixel(diff0[i], diff1[i]);
+        }
+        return;
+    }
+    HWY_DYNAMIC_DISPATCH(AmplitudeImpl)(diff0, diff1, out, count);
+}
+
+void atan2Cordic(const int16_t* nominator, const int16_t* denominator, uint16_t* out,
+                 size_t count) {
+    if (needsPixelOrder(nominator, denominator, out, count)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = cordicPixel(nominator[i], denominator[i]);
+        }
+        return;
+    }
+    HWY_DYNAMIC_DISPATCH(CordicInt16Impl)(nominator, denominator, out, count);
+}
+
+void atan2Cordic(const float* nominator, const float* denominator, uint16_t* out, size_t count) {
+    if (needsPixelOrder(nominator, denominator, out, count)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = cordicPixel(cordicInputFromFloat(nominator[i]),
+                                 cordicInputFromFloat(denominator[i]));
+        }
+        return;
+    }
+    HWY_DYNAMIC_DISPATCH(CordicFloatImpl)(nominator, denominator, out, count);
+}
+
+}  // namespace kyr::kernels
+#endif  // HWY_ONCE
