@@ -1,7 +1,8 @@
 // Vector forms of the arithmetic kernels. This file is compiled once per
 // instruction set (foreach_target); the first call picks the best one the
 // CPU supports. Every vector step covers at least eight pixels: two vectors
-// of 32-bit lanes where the arithmetic needs 32 bits.
+// of 32-bit lanes where the arithmetic needs 32 bits, and the last pixels of
+// an image go through the same step on a padded copy.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "kyr/optimized/arithmeticKernels.cpp"
 #include "kyr/optimized/arithmeticKernels.h"
@@ -11,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 HWY_BEFORE_NAMESPACE();
@@ -18,59 +20,110 @@ namespace kyr::kernels {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// ---------------------------------------------------------------- Subtract
-
-void SubtractImpl(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
-    const hn::ScalableTag<uint16_t> du;
-    const hn::RebindToSigned<decltype(du)> di;
-    const size_t lanes = hn::Lanes(du);
+// Runs `Step::run(d, a, b, out)` over `count` pixels in blocks of
+// Step::block(d) pixels. The last, partial block goes through the same
+// vector step on zero-padded copies: every pixel takes the one vector path,
+// and no scalar remainder loop is left for the compiler to vectorise in its
+// own way for this instruction set.
+template <class Step, class D, typename In, typename Out>
+HWY_INLINE void ForEachBlock(D d, const In* a, const In* b, Out* out, size_t count) {
+    constexpr size_t MAX_BLOCK = Step::maxBlock(D());
+    const size_t block = Step::block(d);
     size_t i = 0;
-    for (; i + lanes <= count; i += lanes) {
-        const auto diff = hn::Sub(hn::LoadU(du, minuend + i), hn::LoadU(du, subtrahend + i));
-        hn::StoreU(hn::BitCast(di, diff), di, out + i);
+    for (; i + block <= count; i += block) {
+        Step::run(d, a + i, b + i, out + i);
     }
-    for (; i < count; ++i) {
-        out[i] = subtractPixel(minuend[i], subtrahend[i]);
+    if (i < count) {
+        HWY_ALIGN In padA[MAX_BLOCK] = {};
+        HWY_ALIGN In padB[MAX_BLOCK] = {};
+        HWY_ALIGN Out padOut[MAX_BLOCK];
+        const size_t rest = count - i;
+        std::memcpy(padA, a + i, rest * sizeof(In));
+        std::memcpy(padB, b + i, rest * sizeof(In));
+        Step::run(d, padA, padB, padOut);
+        std::memcpy(out + i, padOut, rest * sizeof(Out));
     }
 }
+
+// ---------------------------------------------------------------- Subtract
+
+struct SubtractStep {
+    template <class DU>
+    static constexpr size_t maxBlock(DU du) {
+        return hn::MaxLanes(du);
+    }
+    template <class DU>
+    static size_t block(DU du) {
+        return hn::Lanes(du);
+    }
+    template <class DU>
+    static HWY_INLINE void run(DU du, const uint16_t* minuend, const uint16_t* subtrahend,
+                               int16_t* out) {
+        const hn::RebindToSigned<DU> di;
+        const auto diff = hn::Sub(hn::LoadU(du, minuend), hn::LoadU(du, subtrahend));
+        hn::StoreU(hn::BitCast(di, diff), di, out);
+    }
+};
+
+void SubtractImpl(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
+    ForEachBlock<SubtractStep>(hn::ScalableTag<uint16_t>(), minuend, subtrahend, out, count);
+}
+
+// Steps over two vectors of 32-bit lanes, so at least eight pixels, of
+// 16-bit (or float) inputs and 16-bit results; Lanes32 is the per-lane
+// computation.
+template <class Lanes32>
+struct PairStep {
+    template <class D32>
+    static constexpr size_t maxBlock(D32 d) {
+        return 2 * hn::MaxLanes(d);
+    }
+    template <class D32>
+    static size_t block(D32 d) {
+        return 2 * hn::Lanes(d);
+    }
+    template <class D32, typename In>
+    static HWY_INLINE void run(D32 d, const In* a, const In* b, uint16_t* out) {
+        const hn::Rebind<uint16_t, D32> du16;
+        const size_t lanes = hn::Lanes(d);
+        const auto first = Lanes32::compute(d, a, b);
+        const auto second = Lanes32::compute(d, a + lanes, b + lanes);
+        hn::StoreU(hn::DemoteTo(du16, first), du16, out);
+        hn::StoreU(hn::DemoteTo(du16, second), du16, out + lanes);
+    }
+};
 
 // --------------------------------------------------------------- Amplitude
 
 // amplitudePixel per 32-bit lane. The unsigned sum (up to 2^31) is converted
 // to float in two exact halves, high * 65536 + low, whose float addition
 // rounds once like the scalar conversion.
-template <class D32>
-HWY_INLINE hn::Vec<D32> AmplitudeLanes(D32 di, hn::Vec<D32> d0, hn::Vec<D32> d1) {
-    const hn::RebindToUnsigned<D32> du;
-    const hn::Rebind<float, D32> df;
-    const auto square0 = hn::ConvertTo(di, hn::ConvertTo(df, hn::Mul(d0, d0)));
-    const auto sum = hn::Add(hn::BitCast(du, square0), hn::BitCast(du, hn::Mul(d1, d1)));
-    const auto high = hn::ConvertTo(df, hn::BitCast(di, hn::ShiftRight<16>(sum)));
-    const auto low = hn::ConvertTo(df, hn::BitCast(di, hn::And(sum, hn::Set(du, 0xFFFFu))));
-    const auto sumF = hn::MulAdd(high, hn::Set(df, 65536.0f), low);  // product exact
-    return hn::ConvertTo(di, hn::Mul(hn::Sqrt(sumF), hn::Set(df, 0.5f)));
-}
+struct AmplitudeLanes {
+    template <class D32>
+    static HWY_INLINE hn::Vec<D32> compute(D32 di, const int16_t* p0, const int16_t* p1) {
+        const hn::Rebind<int16_t, D32> di16;
+        const hn::RebindToUnsigned<D32> du;
+        const hn::Rebind<float, D32> df;
+        const auto d0 = hn::PromoteTo(di, hn::LoadU(di16, p0));
+        const auto d1 = hn::PromoteTo(di, hn::LoadU(di16, p1));
+        const auto square0 = hn::ConvertTo(di, hn::ConvertTo(df, hn::Mul(d0, d0)));
+        const auto sum = hn::Add(hn::BitCast(du, square0), hn::BitCast(du, hn::Mul(d1, d1)));
+        const auto high = hn::ConvertTo(df, hn::BitCast(di, hn::ShiftRight<16>(sum)));
+        const auto low = hn::ConvertTo(df, hn::BitCast(di, hn::And(sum, hn::Set(du, 0xFFFFu))));
+        const auto sumF = hn::MulAdd(high, hn::Set(df, 65536.0f), low);  // product exact
+        return hn::ConvertTo(di, hn::Mul(hn::Sqrt(sumF), hn::Set(df, 0.5f)));
+    }
+};
 
 void AmplitudeImpl(const int16_t* diff0, const int16_t* diff1, uint16_t* out, size_t count) {
-    size_t i = 0;
-#if !(HWY_TARGET == HWY_NEON && HWY_ARCH_ARM_V7)
-    // (32-bit ARM NEON has no exact square root; it keeps the per-pixel loop.)
-    const hn::ScalableTag<int32_t> di;
-    const hn::Rebind<int16_t, decltype(di)> di16;
-    const hn::Rebind<uint16_t, decltype(di)> du16;
-    const size_t lanes = hn::Lanes(di);
-    for (; i + 2 * lanes <= count; i += 2 * lanes) {
-        const auto a0 = hn::PromoteTo(di, hn::LoadU(di16, diff0 + i));
-        const auto a1 = hn::PromoteTo(di, hn::LoadU(di16, diff1 + i));
-        const auto b0 = hn::PromoteTo(di, hn::LoadU(di16, diff0 + i + lanes));
-        const auto b1 = hn::PromoteTo(di, hn::LoadU(di16, diff1 + i + lanes));
-        hn::StoreU(hn::DemoteTo(du16, AmplitudeLanes(di, a0, a1)), du16, out + i);
-        hn::StoreU(hn::DemoteTo(du16, AmplitudeLanes(di, b0, b1)), du16, out + i + lanes);
-    }
-#endif
-    for (; i < count; ++i) {
+#if HWY_TARGET == HWY_NEON && HWY_ARCH_ARM_V7
+    // 32-bit ARM NEON has no exact square root: the per-pixel loop.
+    for (size_t i = 0; i < count; ++i) {
         out[i] = amplitudePixel(diff0[i], diff1[i]);
     }
+#else
+    ForEachBlock<PairStep<AmplitudeLanes>>(hn::ScalableTag<int32_t>(), diff0, diff1, out, count);
+#endif
 }
 
 // ------------------------------------------------------------------ CORDIC
@@ -95,7 +148,7 @@ HWY_INLINE void CordicRotations(D32 d, V& X, V& Y, V& angle, std::index_sequence
 
 // Raw phase of atan2(y, x) per 32-bit lane, in [0, 65535].
 template <class D32>
-HWY_INLINE hn::Vec<D32> CordicLanes(D32 d, hn::Vec<D32> y, hn::Vec<D32> x) {
+HWY_INLINE hn::Vec<D32> Cordic(D32 d, hn::Vec<D32> y, hn::Vec<D32> x) {
     using V = hn::Vec<D32>;
     const V zero = hn::Zero(d);
     const auto origin = hn::And(hn::Eq(x, zero), hn::Eq(y, zero));
@@ -109,30 +162,20 @@ HWY_INLINE hn::Vec<D32> CordicLanes(D32 d, hn::Vec<D32> y, hn::Vec<D32> x) {
     return hn::IfThenZeroElse(origin, hn::And(angle, hn::Set(d, 0xFFFF)));
 }
 
-void CordicInt16Impl(const int16_t* nominator, const int16_t* denominator, uint16_t* out,
-                     size_t count) {
-    const hn::ScalableTag<int32_t> di;
-    const hn::Rebind<int16_t, decltype(di)> di16;
-    const hn::Rebind<uint16_t, decltype(di)> du16;
-    const size_t lanes = hn::Lanes(di);
-    size_t i = 0;
-    for (; i + 2 * lanes <= count; i += 2 * lanes) {
-        const auto ya = hn::PromoteTo(di, hn::LoadU(di16, nominator + i));
-        const auto xa = hn::PromoteTo(di, hn::LoadU(di16, denominator + i));
-        const auto yb = hn::PromoteTo(di, hn::LoadU(di16, nominator + i + lanes));
-        const auto xb = hn::PromoteTo(di, hn::LoadU(di16, denominator + i + lanes));
-        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, ya, xa)), du16, out + i);
-        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, yb, xb)), du16, out + i + lanes);
+struct CordicInt16Lanes {
+    template <class D32>
+    static HWY_INLINE hn::Vec<D32> compute(D32 d, const int16_t* y, const int16_t* x) {
+        const hn::Rebind<int16_t, D32> di16;
+        return Cordic(d, hn::PromoteTo(d, hn::LoadU(di16, y)),
+                      hn::PromoteTo(d, hn::LoadU(di16, x)));
     }
-    for (; i < count; ++i) {
-        out[i] = cordicPixel(nominator[i], denominator[i]);
-    }
-}
+};
 
 // cordicInputFromFloat per lane, sign-extended to 32 bits.
-template <class DF>
-HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> CordicInputLanes(DF df, hn::Vec<DF> f) {
-    const hn::RebindToSigned<DF> di;
+template <class D32>
+HWY_INLINE hn::Vec<D32> CordicInput(D32 di, const float* p) {
+    const hn::Rebind<float, D32> df;
+    const auto f = hn::LoadU(df, p);
     const auto turns = hn::Mul(f, hn::Set(df, 1.0f / 65536.0f));
     auto rest = hn::Mul(hn::Sub(turns, hn::Trunc(turns)), hn::Set(df, 65536.0f));
     rest = hn::IfThenZeroElse(hn::IsNaN(rest), rest);
@@ -140,25 +183,23 @@ HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> CordicInputLanes(DF df, hn::Vec<DF> f
     return hn::ShiftRight<16>(hn::ShiftLeft<16>(wide));
 }
 
+struct CordicFloatLanes {
+    template <class D32>
+    static HWY_INLINE hn::Vec<D32> compute(D32 d, const float* y, const float* x) {
+        return Cordic(d, CordicInput(d, y), CordicInput(d, x));
+    }
+};
+
+void CordicInt16Impl(const int16_t* nominator, const int16_t* denominator, uint16_t* out,
+                     size_t count) {
+    ForEachBlock<PairStep<CordicInt16Lanes>>(hn::ScalableTag<int32_t>(), nominator, denominator,
+                                             out, count);
+}
+
 void CordicFloatImpl(const float* nominator, const float* denominator, uint16_t* out,
                      size_t count) {
-    const hn::ScalableTag<float> df;
-    const hn::RebindToSigned<decltype(df)> di;
-    const hn::Rebind<uint16_t, decltype(di)> du16;
-    const size_t lanes = hn::Lanes(df);
-    size_t i = 0;
-    for (; i + 2 * lanes <= count; i += 2 * lanes) {
-        const auto ya = CordicInputLanes(df, hn::LoadU(df, nominator + i));
-        const auto xa = CordicInputLanes(df, hn::LoadU(df, denominator + i));
-        const auto yb = CordicInputLanes(df, hn::LoadU(df, nominator + i + lanes));
-        const auto xb = CordicInputLanes(df, hn::LoadU(df, denominator + i + lanes));
-        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, ya, xa)), du16, out + i);
-        hn::StoreU(hn::DemoteTo(du16, CordicLanes(di, yb, xb)), du16, out + i + lanes);
-    }
-    for (; i < count; ++i) {
-        out[i] =
-            cordicPixel(cordicInputFromFloat(nominator[i]), cordicInputFromFloat(denominator[i]));
-    }
+    ForEachBlock<PairStep<CordicFloatLanes>>(hn::ScalableTag<int32_t>(), nominator, denominator,
+                                             out, count);
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
