@@ -1,7 +1,5 @@
 // Frames built from the application sinks, with a pipeline whose streaming
 // thread publishes synthetic images.
-#include "ozr/frameCapture.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "ozr/frameCapture.h"
 #include "ozr/tofFrameImpl.h"
 #include "support/log_capture.h"
 
