@@ -23,12 +23,21 @@ ozr_install_deps
 build=$root/build/demo
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DOZR_BUILD_BENCHMARKS=OFF > /dev/null
-cmake --build "$build" -j "$(nproc)" --target ozr-sim ozrsim ozr-dcs-capture > /dev/null
+cmake --build "$build" -j "$(nproc)" --target ozr-sim ozrsim ozr-capture > /dev/null
 
 out=$root/build/demo-output
-echo "=== $model on the virtual sensor, scene \"$scene\": streaming raw DCS frames ==="
-"$build/sim/ozr-sim" --model "$model" --scene "$scene" -- \
-    "$build/tools/ozr-dcs-capture" --frames 20 --out "$out"
-echo "=== the same, frame by frame on demand ==="
-"$build/sim/ozr-sim" --model "$model" --scene "$scene" -- \
-    "$build/tools/ozr-dcs-capture" --frames 5 --single
+sim=("$build/sim/ozr-sim" --model "$model" --scene "$scene")
+capture=$build/tools/ozr-capture
+echo "=== $model on the virtual sensor, scene \"$scene\": raw DCS frames, streaming ==="
+"${sim[@]}" -- "$capture" --frames 10
+echo
+echo "=== the same, one frame at a time on demand ==="
+"${sim[@]}" -- "$capture" --frames 3 --single
+echo
+echo "=== distance without calibration (the sensor's phase errors remain) ==="
+"${sim[@]}" -- "$capture" --frames 5 --distance 2>&1 \
+    | grep -v -e '^\[WARNING\]' -e 'No calibration info file found'
+echo
+echo "=== distance with the sensor's calibration, images written to $out ==="
+"${sim[@]}" --calibration -- "$capture" --frames 10 --distance --out "$out" 2>&1 \
+    | grep -v '^\[DEBUG\]'
