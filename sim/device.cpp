@@ -18,12 +18,37 @@
 
 #include "real.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace ozrsim {
 
 std::atomic<uint8_t> FdTable::kinds_[FdTable::SIZE];
 std::atomic<bool> Device::active_{false};
 
 namespace {
+
+// poll() and read() reach the emulation from inside the thread sanitizer's
+// blocking-call interceptors, where it ignores lock operations. Sections
+// entered that way tell it about the lock themselves.
+struct SanitizerLockNote {
+#if defined(__SANITIZE_THREAD__)
+    explicit SanitizerLockNote(std::mutex& m) : m_(&m) {
+        __tsan_acquire(m_);
+    }
+    ~SanitizerLockNote() {
+        __tsan_release(m_);
+    }
+    SanitizerLockNote(const SanitizerLockNote&) = delete;
+    SanitizerLockNote& operator=(const SanitizerLockNote&) = delete;
+
+private:
+    void* m_;
+#else
+    explicit SanitizerLockNote(std::mutex&) {}
+#endif
+};
 
 constexpr uint32_t VIDEO_MAJOR = 81;
 constexpr size_t MAX_PENDING_FRAMES = 16;
@@ -159,7 +184,6 @@ void Device::reset() {
     waitingForBuffers_ = true;
     sequence_ = 0;
     mappings_.clear();
-    mappingCount_.store(0, std::memory_order_release);
     pending_.clear();
     out_.clear();
     truth_.reset();
@@ -266,7 +290,7 @@ Counters Device::counters() {
         if (file.kind == NodeKind::Subdev) ++c.openSubdev;
         if (file.kind == NodeKind::HwmonInput) ++c.openHwmon;
     }
-    c.mappings = static_cast<int>(mappings_.size());
+    c.mappings = mappings_.count();
     c.buffers = static_cast<uint32_t>(buffers_.size());
     c.streaming = streaming_;
     return c;
@@ -301,7 +325,8 @@ void Device::refreshTemperatureFile() {
 }
 
 ssize_t Device::readHwmon(int fd, void* buf, size_t count, off_t offset, bool positioned) {
-    std::unique_lock<std::mutex> lock(mu_);
+    std::lock_guard<std::mutex> lock(mu_);
+    SanitizerLockNote note(mu_);
     OpenFile* file = findLocked(fd, true);
     if (!file || file->kind != NodeKind::HwmonInput) return NOT_SERVED;
     // Every read samples the sensor, as sysfs attributes do.
@@ -477,6 +502,7 @@ int Device::poll(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout
     auto collect = [&]() {
         int count = 0;
         std::lock_guard<std::mutex> lock(mu_);
+        SanitizerLockNote note(mu_);
         for (nfds_t i = 0; i < nfds; ++i) {
             auto it = files_.find(fds[i].fd);
             const NodeKind k = FdTable::kind(fds[i].fd);
@@ -544,33 +570,17 @@ void* Device::mmap(void* addr, size_t length, int prot, int flags, int fd, off_t
         error = errno;
         return MAP_FAILED;
     }
-    Mapping m;
-    m.length = length;
-    m.generation = bufferGeneration_;
-    m.index = index;
-    mappings_[reinterpret_cast<uintptr_t>(p)] = m;
-    mappingCount_.store(static_cast<int>(mappings_.size()), std::memory_order_release);
-    ++b.userMaps;
+    if (!mappings_.add(reinterpret_cast<uintptr_t>(p), length, mappingTag(index))) {
+        real::munmap(p, length);
+        error = ENOMEM;
+        return MAP_FAILED;
+    }
     return p;
 }
 
 void Device::unmapped(void* addr, size_t length) {
-    std::lock_guard<std::mutex> lock(mu_);
-    const uintptr_t lo = reinterpret_cast<uintptr_t>(addr);
-    const uintptr_t hi = lo + length;
-    for (auto it = mappings_.begin(); it != mappings_.end();) {
-        const uintptr_t mlo = it->first;
-        const uintptr_t mhi = mlo + it->second.length;
-        if (mlo < hi && lo < mhi) {
-            if (it->second.generation == bufferGeneration_ && it->second.index < buffers_.size()) {
-                --buffers_[it->second.index].userMaps;
-            }
-            it = mappings_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    mappingCount_.store(static_cast<int>(mappings_.size()), std::memory_order_release);
+    // No lock: see MappingTable.
+    mappings_.removeOverlapping(reinterpret_cast<uintptr_t>(addr), length);
 }
 
 void Device::freeBuffersLocked() {
@@ -624,7 +634,7 @@ void Device::fillBufferLocked(uint32_t index, v4l2_buffer* b) {
     b->flags = BUF_TS_FLAGS;
     if (buf.state == BufState::Queued) b->flags |= V4L2_BUF_FLAG_QUEUED;
     if (buf.state == BufState::Done) b->flags |= V4L2_BUF_FLAG_DONE;
-    if (buf.userMaps > 0) b->flags |= V4L2_BUF_FLAG_MAPPED;
+    if (mappings_.contains(mappingTag(index))) b->flags |= V4L2_BUF_FLAG_MAPPED;
     b->field = V4L2_FIELD_NONE;
     b->timestamp = buf.timestamp;
     b->sequence = buf.sequence;

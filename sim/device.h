@@ -21,6 +21,7 @@
 
 #include "controls.h"
 #include "filetree.h"
+#include "mappings.h"
 #include "ozrsim.h"
 #include "scene.h"
 
@@ -78,7 +79,7 @@ public:
     int ioctl(int fd, unsigned long request, void* arg);
     void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset, int& error);
     void unmapped(void* addr, size_t length);
-    bool hasMappings() const { return mappingCount_.load(std::memory_order_acquire) > 0; }
+    bool hasMappings() const { return mappings_.count() > 0; }
     // poll()/ppoll() over a set that holds served descriptors. `timeout`
     // null waits for ever.
     int poll(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout,
@@ -106,12 +107,6 @@ private:
         uint32_t bytesused = 0;
         uint32_t sequence = 0;
         struct timeval timestamp {};
-        int userMaps = 0;
-    };
-    struct Mapping {
-        size_t length = 0;
-        uint64_t generation = 0;  // of the buffer set it belongs to
-        uint32_t index = 0;
     };
     struct Pending {
         SensorState state;
@@ -139,6 +134,7 @@ private:
     void fillBufferLocked(uint32_t index, v4l2_buffer* b);
     void fillFormatLocked(v4l2_format* f);
     void freeBuffersLocked();
+    uint64_t mappingTag(uint32_t index) const { return (bufferGeneration_ << 32) | index; }
     void stopStreamingLocked();
 
     int getControlLocked(uint32_t id, int32_t& value);
@@ -187,8 +183,7 @@ private:
     bool streaming_ = false;
     bool waitingForBuffers_ = true;  // no QBUF since the queue was (re)started
     uint32_t sequence_ = 0;
-    std::map<uintptr_t, Mapping> mappings_;
-    std::atomic<int> mappingCount_{0};
+    MappingTable mappings_;  // tagged with mappingTag()
 
     float tempBase_ = 0.0f;
     Clock::time_point tempSince_{};

@@ -304,7 +304,7 @@ void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t off
 }
 
 int munmap(void* addr, size_t length) __THROW {
-    if (active() && Device::instance().hasMappings()) Device::instance().unmapped(addr, length);
+    if (active()) Device::instance().unmapped(addr, length);
     return ozrsim::real::munmap(addr, length);
 }
 

@@ -6,6 +6,7 @@
 //
 // The options become OZRSIM_ environment variables; libozrsim.so, preloaded
 // into the program, reads them when it is loaded.
+#include <link.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,6 +156,24 @@ std::string findLibrary() {
     return {};
 }
 
+// The sanitizer runtimes this launcher (and so libozrsim.so, built alike)
+// was linked with: they must come first in the program's preload list.
+int collectRuntime(struct dl_phdr_info* info, size_t, void* data) {
+    auto* out = static_cast<std::vector<std::string>*>(data);
+    const std::string name = info->dlpi_name ? info->dlpi_name : "";
+    const std::string base = std::filesystem::path(name).filename().string();
+    for (const char* rt : {"libasan.so", "libubsan.so", "libtsan.so", "liblsan.so"}) {
+        if (base.rfind(rt, 0) == 0) out->push_back(name);
+    }
+    return 0;
+}
+
+std::vector<std::string> sanitizerRuntimes() {
+    std::vector<std::string> runtimes;
+    dl_iterate_phdr(collectRuntime, &runtimes);
+    return runtimes;
+}
+
 pid_t g_child = -1;
 
 void forwardSignal(int sig) {
@@ -252,7 +271,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ozr-sim: libozrsim.so not found (set OZRSIM_LIBRARY)\n");
         return 127;
     }
-    std::string preload = library;
+    std::string preload;
+    for (const std::string& rt : sanitizerRuntimes()) preload += rt + ":";
+    preload += library;
     if (const char* old = std::getenv("LD_PRELOAD"); old && *old) preload += std::string(":") + old;
     setenv("LD_PRELOAD", preload.c_str(), 1);
 

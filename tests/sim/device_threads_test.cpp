@@ -61,7 +61,7 @@ TEST_F(DeviceThreads, ControlsWhileStreaming) {
         (void)counters();
         (void)temperature();
         ++round;
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     streaming.join();
     ::close(sd);
