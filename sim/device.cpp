@@ -98,20 +98,30 @@ Device& Device::instance() {
         auto* d = new Device();
         // A fork must not copy the lock while another thread holds it, and
         // the child has no frame worker.
-        pthread_atfork([] { instance().mu_.lock(); }, [] { instance().mu_.unlock(); },
-                       [] {
-                           Device& c = instance();
-                           new (&c.worker_) std::thread();
-                           c.workerRunning_ = false;
-                           c.mu_.unlock();
-                       });
+        pthread_atfork(
+            [] {
+                instance().configMu_.lock();
+                instance().mu_.lock();
+            },
+            [] {
+                instance().mu_.unlock();
+                instance().configMu_.unlock();
+            },
+            [] {
+                Device& c = instance();
+                new (&c.worker_) std::thread();
+                c.workerRunning_ = false;
+                c.mu_.unlock();
+                c.configMu_.unlock();
+            });
         return d;
     }();
     return *device;
 }
 
 int Device::configure(const Config& config) {
-    reset();
+    std::lock_guard<std::mutex> serial(configMu_);
+    resetLocked();
     uint32_t width = config.width, height = config.height;
     if (width == 0 || height == 0) defaultFormat(config.model, width, height);
     uint32_t pw = 0, ph = 0;
@@ -166,6 +176,11 @@ void Device::stopWorker(std::unique_lock<std::mutex>& lock) {
 }
 
 void Device::reset() {
+    std::lock_guard<std::mutex> serial(configMu_);
+    resetLocked();
+}
+
+void Device::resetLocked() {
     std::unique_lock<std::mutex> lock(mu_);
     // New requests see an unconfigured device from here on.
     configured_ = false;

@@ -153,10 +153,12 @@ private:
     void workerLoop();
     void deliverLocked(OutImage& image, Clock::time_point now);
     void stopWorker(std::unique_lock<std::mutex>& lock);
+    void resetLocked();
     static void atExit();
 
     static std::atomic<bool> active_;
 
+    std::mutex configMu_;  // serialises configure() and reset(); taken before mu_
     std::mutex mu_;
     std::condition_variable stateCv_;   // buffers done, stream state, idle
     std::condition_variable workerCv_;  // work for the frame worker

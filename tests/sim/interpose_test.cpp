@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <stdio.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,30 @@ TEST_F(Interposition, NodeClosedBehindTheEmulationsBackIsForgotten) {
     ::close(fd);
     ::close(pipefd[0]);
     ::close(pipefd[1]);
+}
+
+TEST_F(Interposition, ForkedChildUsesTheDeviceAndLeavesTheParentsFiles) {
+    start(testConfig());
+    const std::string root = rootDirectory();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int status = 1;
+        Capture c;
+        if (c.ok() && c.allocate(4) == 0 && c.queueAll() == 0 && c.streamOn() == 0 &&
+            c.trigger() == 0) {
+            v4l2_buffer b;
+            status = c.dequeue(b) == 0 ? 0 : 2;
+        }
+        c.release();
+        std::exit(status);  // runs the exit handlers of the child
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(std::filesystem::exists(root + "/run/ozr320/video"));
+    EXPECT_TRUE(std::filesystem::exists("/run/ozr320/video"));
 }
 
 TEST_F(Interposition, NothingLeaksOverManyStreamingCycles) {
