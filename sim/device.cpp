@@ -16,6 +16,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "envconfig.h"
 #include "real.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -742,6 +743,19 @@ int Device::injectedFaultLocked(unsigned long request) {
 
 int Device::ioctl(int fd, unsigned long request, void* arg) {
     std::unique_lock<std::mutex> lock(mu_);
+    const int result = ioctlLocked(lock, fd, request, arg);
+    if (config_.trace && result != NOT_SERVED) {
+        const char* name = env::requestName(request);
+        char number[32];
+        std::snprintf(number, sizeof(number), "0x%08lx", request);
+        std::fprintf(stderr, "ozrsim: fd %d %s -> %s\n", fd, name ? name : number,
+                     result < 0 ? std::strerror(-result) : "ok");
+    }
+    return result;
+}
+
+int Device::ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned long request,
+                        void* arg) {
     OpenFile* file = findLocked(fd, true);
     if (!file) return NOT_SERVED;
     if (gone_) return -ENODEV;
@@ -906,6 +920,22 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
         }
         case VIDIOC_LOG_STATUS:
             return 0;
+        // The video node has a control handler without controls: the
+        // sensor's controls live on the sub-device.
+        case VIDIOC_QUERYCTRL:
+        case VIDIOC_QUERY_EXT_CTRL:
+        case VIDIOC_QUERYMENU:
+        case VIDIOC_G_CTRL:
+        case VIDIOC_S_CTRL:
+            return -EINVAL;
+        case VIDIOC_G_EXT_CTRLS:
+        case VIDIOC_S_EXT_CTRLS:
+        case VIDIOC_TRY_EXT_CTRLS: {
+            auto* c = static_cast<v4l2_ext_controls*>(arg);
+            if (c->count == 0) return 0;
+            c->error_idx = c->count;
+            return -EINVAL;
+        }
         default:
             return -ENOTTY;
     }

@@ -124,6 +124,7 @@ private:
 
     OpenFile* findLocked(int fd, bool checkIdentity);
     void forgetLocked(int fd);
+    int ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
     int videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
     int subdevIoctl(unsigned long request, void* arg);
     int injectedFaultLocked(unsigned long request);

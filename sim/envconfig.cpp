@@ -36,6 +36,18 @@ const std::pair<const char*, unsigned long> REQUESTS[] = {
     {"QUERYCTRL", VIDIOC_QUERYCTRL},
     {"G_EXT_CTRLS", VIDIOC_G_EXT_CTRLS},
     {"S_EXT_CTRLS", VIDIOC_S_EXT_CTRLS},
+    {"TRY_EXT_CTRLS", VIDIOC_TRY_EXT_CTRLS},
+    {"QUERY_EXT_CTRL", VIDIOC_QUERY_EXT_CTRL},
+    {"QUERYMENU", VIDIOC_QUERYMENU},
+    {"ENUMINPUT", VIDIOC_ENUMINPUT},
+    {"G_INPUT", VIDIOC_G_INPUT},
+    {"S_INPUT", VIDIOC_S_INPUT},
+    {"ENUM_FRAMESIZES", VIDIOC_ENUM_FRAMESIZES},
+    {"ENUM_FRAMEINTERVALS", VIDIOC_ENUM_FRAMEINTERVALS},
+    {"G_PRIORITY", VIDIOC_G_PRIORITY},
+    {"S_PRIORITY", VIDIOC_S_PRIORITY},
+    {"SUBDEV_QUERYCAP", VIDIOC_SUBDEV_QUERYCAP},
+    {"LOG_STATUS", VIDIOC_LOG_STATUS},
 };
 
 const std::pair<const char*, int> ERRNOS[] = {
@@ -171,6 +183,13 @@ bool parseIoctlFault(const std::string& text, IoctlFault& fault) {
     return true;
 }
 
+const char* requestName(unsigned long request) {
+    for (const auto& [name, code] : REQUESTS) {
+        if (code == request) return name;
+    }
+    return nullptr;
+}
+
 int readConfig(Config& config, std::string& error) {
     const char* model = std::getenv("OZRSIM_MODEL");
     if (!model) return 1;
@@ -235,6 +254,9 @@ int readConfig(Config& config, std::string& error) {
             if (!parseBool(v.value, b)) return bad(v.name, v.value);
             *field = b;
         }
+    }
+    if (Var v = get("OZRSIM_TRACE"); v.value) {
+        if (!parseBool(v.value, c.trace)) return bad(v.name, v.value);
     }
     if (Var v = get("OZRSIM_SEED"); v.value) {
         if (!parseUnsigned(v.value, UINT64_MAX, u)) return bad(v.name, v.value);

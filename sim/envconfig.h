@@ -17,6 +17,7 @@
 //   OZRSIM_FAIL_IOCTL       REQUEST:ERRNO[:AFTER[:TIMES]][,...], e.g. DQBUF:EIO:10
 //   OZRSIM_BYTESUSED_DELTA  added to bytesused of every image
 //   OZRSIM_DISCONNECT_AFTER device vanishes after this many images
+//   OZRSIM_TRACE            1: log every request on the nodes to standard error
 //   OZRSIM_TMPDIR           where the private directory is made (default $TMPDIR, /dev/shm or /tmp)
 #pragma once
 
@@ -36,5 +37,8 @@ bool parseCalibration(const std::string& text, Calibration& calibration);
 // "REQUEST:ERRNO[:AFTER[:TIMES]]"; REQUEST is a name such as DQBUF or
 // VIDIOC_DQBUF, or a number; ERRNO a name such as EIO, or a number.
 bool parseIoctlFault(const std::string& text, IoctlFault& fault);
+
+// Name of a V4L2 request ("DQBUF"), or null for one without a name here.
+const char* requestName(unsigned long request);
 
 }  // namespace ozrsim::env

@@ -75,6 +75,7 @@ const Option OPTIONS[] = {
      "fault: add N bytes to bytesused of every image"},
     {"--disconnect-after", "OZRSIM_DISCONNECT_AFTER", nullptr,
      "fault: the device vanishes after N images"},
+    {"--trace", "OZRSIM_TRACE", "1", "log every request on the nodes to standard error"},
 };
 
 void usage(std::FILE* out) {

@@ -135,6 +135,7 @@ struct Config {
     TimingConfig timing;
     uint64_t seed = 1;
     FaultConfig faults;
+    bool trace = false;  // log every request on the nodes to standard error
 };
 
 // Device format of a model when the configuration leaves it open.

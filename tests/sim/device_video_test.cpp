@@ -206,7 +206,11 @@ TEST_F(VideoNode, RequestLimitsAndWrongArguments) {
     EXPECT_EQ(ioctlErr(c.video(), VIDIOC_G_STD, &std), ENOTTY);
     v4l2_control ctrl{};
     ctrl.id = cid::GAIN;
-    EXPECT_EQ(ioctlErr(c.video(), VIDIOC_G_CTRL, &ctrl), ENOTTY);  // controls: sub-device
+    // The video node has no controls: they live on the sub-device.
+    EXPECT_EQ(ioctlErr(c.video(), VIDIOC_G_CTRL, &ctrl), EINVAL);
+    v4l2_queryctrl q{};
+    q.id = V4L2_CTRL_FLAG_NEXT_CTRL;
+    EXPECT_EQ(ioctlErr(c.video(), VIDIOC_QUERYCTRL, &q), EINVAL);
 }
 
 TEST_F(VideoNode, TriggeredFrameArrivesInQueueOrderWithFlagsAndSequence) {
