@@ -44,6 +44,14 @@
 //   temperature.timeConstantS); the hwmon input file always reads the
 //   current value in millidegrees Celsius.
 //
+// Limits of the emulation: a descriptor duplicated with dup()/fcntl() is an
+// ordinary descriptor that serves nothing; select() and epoll see a node as
+// readable whenever poll() would report POLLIN or POLLERR; the nodes offer
+// no read()/write() I/O (EINVAL); getcwd() inside a served directory shows
+// the private directory; std::filesystem::create_directories() of a served
+// path creates missing ancestors of the served prefix on the host; a
+// trigger that finds 16 frames still pending is ignored.
+//
 // Every function here is thread-safe.
 #pragma once
 
