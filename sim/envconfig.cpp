@@ -264,9 +264,9 @@ int readConfig(Config& config, std::string& error) {
     }
     if (Var v = get("OZRSIM_FAIL_IOCTL"); v.value) {
         c.faults.ioctls.clear();
-        for (const std::string& spec : split(v.value, ',')) {
+        for (const std::string& item : split(v.value, ',')) {
             IoctlFault fault;
-            if (!parseIoctlFault(spec, fault)) return bad(v.name, v.value);
+            if (!parseIoctlFault(item, fault)) return bad(v.name, v.value);
             c.faults.ioctls.push_back(fault);
         }
     }
