@@ -13,18 +13,14 @@
 #include "kyr/image.h"
 #include "kyr/sensorDeviceIF.h"
 #include "kyr/source.h"
-#include "kyr/sources/ozrSensorSourceIF.h"
-#include "kyr/sources/temperatureSource.h"
-#include "kyr/stages/shift.h"
+#include "kyr/sources/ozrSensorSourceBase.h"
 #include "kyr/stages/splitStack.h"
 #include "kyr/videoDeviceIF.h"
 
-class OZR310Source : public OZRSensorSourceIF {
+class OZR310Source : public OZRSensorSourceBase {
 public:
     // Milliseconds to wait for each image.
     static constexpr size_t TIMEOUT_MS = 200;
-    // Raw outputs: twelve images per frame at most (HDR).
-    static constexpr size_t MAX_STREAMS = 12;
 
     // Takes ownership of both devices; raw samples are shifted right by
     // `shiftBits`. Starts in DIST_AMP.
@@ -32,38 +28,23 @@ public:
                  uint8_t shiftBits);
     ~OZR310Source() override = default;
 
-    int setupStreaming() override;
-    int fetchNext() override;
-    int captureNext(bool triggerNext) override;
-    int stopStreaming() override;
-
+    // The HDR exposure times are kept here; the exposure is ignored in HDR.
     int setControl(ozr::ControlID id, int32_t value) override;
-    int getControl(ozr::ControlID id, int& value) override;
-    int setFormat(const ozr::VideoFormat& format) override;
-    int getFormat(ozr::VideoFormat& format) override;
 
-    Source<Image<uint16_t>>* getDCSSource(size_t index) override;
-    Source<Image<uint16_t>>* getGrayscaleSource() override;
-    Source<float>* getTemperatureSource() override;
-
-    // Sets the device's mode (DIST_AMP for HDR) and the images per frame.
-    // 0, or a negative status with nothing changed.
-    int setAcquisitionMode(ozr::AcquisitionMode mode);
+protected:
+    Source<Image<uint16_t>>& publishedOutput(size_t index) override { return splitStack[index]; }
+    size_t imageTimeoutMs() const override { return TIMEOUT_MS; }
+    // HDR is made of ordinary four-DCS frames.
+    ozr::AcquisitionMode deviceMode(ozr::AcquisitionMode mode) const override;
+    // In HDR: the first exposure time.
+    int prepareStream(ozr::AcquisitionMode mode) override;
+    // In HDR: three triggered frames, one per exposure.
+    int captureFrame(ozr::AcquisitionMode mode, bool triggerNext) override;
 
 private:
     int captureHDRFrames(bool triggerNext);
-    bool hasVideoDevice() const;
 
-    std::unique_ptr<TempSensorIF> tempDev;
-    TemperatureSource tempSource;
-    std::unique_ptr<VideoDeviceIF> videoDev;
-    Shift<uint16_t> shifts[MAX_STREAMS];
     SplitStack splitStack[MAX_STREAMS];
-    // Mode, image count and HDR times are set from the application's thread
-    // while the streaming thread reads them.
-    std::atomic<ozr::AcquisitionMode> currentMode{ozr::AcquisitionMode::DIST_AMP};
-    Source<Image<uint16_t>> out[MAX_STREAMS];
-    ozr::VideoFormat currentFormat{};
-    std::atomic<size_t> nStreams{4};
+    // Set from the application's thread while the streaming thread reads them.
     std::atomic<int> hdrIntTimes[3]{};
 };
