@@ -10,12 +10,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "kyr/image.h"
-#include "kyr/sensorDeviceIF.h"
-#include "kyr/source.h"
 #include "kyr/sources/ozrSensorSourceBase.h"
 #include "kyr/stages/splitStack.h"
-#include "kyr/videoDeviceIF.h"
 
 class OZR310Source : public OZRSensorSourceBase {
 public:
@@ -26,7 +22,6 @@ public:
     // `shiftBits`. Starts in DIST_AMP.
     OZR310Source(std::unique_ptr<VideoDeviceIF> videoDev, std::unique_ptr<TempSensorIF> tempDev,
                  uint8_t shiftBits);
-    ~OZR310Source() override = default;
 
     // The HDR exposure times are kept here; the exposure is ignored in HDR.
     int setControl(ozr::ControlID id, int32_t value) override;

@@ -7,11 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "kyr/image.h"
-#include "kyr/sensorDeviceIF.h"
-#include "kyr/source.h"
 #include "kyr/sources/ozrSensorSourceBase.h"
-#include "kyr/videoDeviceIF.h"
 
 class OZR320Source : public OZRSensorSourceBase {
 public:
@@ -22,7 +18,6 @@ public:
     // `shiftBits`. Starts in DIST_AMP.
     OZR320Source(std::unique_ptr<VideoDeviceIF> videoDev, std::unique_ptr<TempSensorIF> tempDev,
                  uint8_t shiftBits);
-    ~OZR320Source() override = default;
 
 protected:
     Source<Image<uint16_t>>& publishedOutput(size_t index) override { return shifts[index]; }

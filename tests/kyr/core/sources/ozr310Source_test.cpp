@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <string>
+#include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "simSensorSource.h"
@@ -23,29 +20,11 @@ using ozr::ControlID;
 using testsupport::Collector;
 using testsupport::LogCapture;
 
-class Ozr310Sim : public testsupport::SimSensorSource<OZR310Source> {
-protected:
-    void TearDown() override {
-        SimSensorSource::TearDown();
-        if (!depthFile.empty()) {
-            std::filesystem::remove(depthFile);
-        }
-    }
-    std::filesystem::path depthFile;
-};
+using Ozr310Sim = testsupport::SimSensorSource<OZR310Source>;
 
 TEST_F(Ozr310Sim, UnfoldingReproducesTheSceneLayout) {
-    // A noiseless scene whose distance differs along both axes, at the size
-    // of the unfolded image: any row or half out of place shows.
-    ozrsim::Config c = config();
-    c.scene.noiseScale = 0.0f;
-    c.scene.reflectivity = 1.0f;
-    depthFile = std::filesystem::temp_directory_path() /
-                ("ozr310_layout_" + std::to_string(::getpid()) + ".pgm");
-    testsupport::writeDepthMap(depthFile, 320, 240,
-                               [](uint32_t x, uint32_t y) { return 1200 + 2 * x + 3 * y; });
-    c.scene.name = "file:" + depthFile.string();
-    start(c);
+    // The scene at the size of the unfolded image.
+    start(gradientScene());
     Collector got(*source, 4);
     stream(1);
     uint32_t w = 0, h = 0;
@@ -83,25 +62,7 @@ TEST_F(Ozr310Sim, DcsImagesGiveTheTrueDistancesWithinTheNoise) {
     start(c);
     Collector got(*source, 4);
     stream(3);
-    const ozrsim::GroundTruth truth = ozrsim::lastTruth();
-    const double hz = ozrsim::lastState().modulationHz;
-    const auto r = testsupport::compareWithTruth(got.images, 0, truth, hz, 1.0);
-    RecordProperty("compared", static_cast<int>(r.compared));
-    RecordProperty("meanZ", std::to_string(r.meanZ));
-    RecordProperty("rmsZ", std::to_string(r.rmsZ));
-    RecordProperty("maxErrorMm", std::to_string(r.maxErrorMm));
-    // Nearly the whole image is compared; only the saturating patch clips
-    // and only the dark patch is too faint for a bound.
-    EXPECT_GT(r.compared, truth.distanceMm.size() * 9 / 10);
-    EXPECT_EQ(r.outside, 0u);
-    // Errors scaled by their predicted sigma: unbiased and of unit spread
-    // (over some 75000 pixels the standard errors are about 0.004).
-    EXPECT_LT(std::abs(r.meanZ), 0.02);
-    EXPECT_GT(r.rmsZ, 0.95);
-    EXPECT_LT(r.rmsZ, 1.05);
-    // The temperature of each frame came from the driver's hwmon channel.
-    ASSERT_EQ(got.temperatures.size(), 3u);
-    EXPECT_NEAR(got.temperatures.back(), ozrsim::temperature(), 0.001);
+    expectTrueDistancesWithinTheNoise(got, 3);
 }
 
 TEST_F(Ozr310Sim, TemperatureFollowsTheDie) {
@@ -171,19 +132,10 @@ TEST_F(Ozr310Sim, HdrIsThreeTriggeredFramesWithTheExposureSwitched) {
     }
 
     // Each exposure's images carry that exposure's amplitude.
-    const double hz = ozrsim::lastState().modulationHz;
-    std::vector<double> amp[3];
-    for (size_t i = 0; i < got.images[0]->pixelCount(); i += 7) {
-        for (int k = 0; k < 3; ++k) {
-            amp[k].push_back(testsupport::fourPhase(got.images, 4 * k, i, hz).amplitude);
-        }
-    }
-    const auto median = [](std::vector<double> v) {
-        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-        return v[v.size() / 2];
-    };
-    EXPECT_NEAR(median(amp[1]) / median(amp[0]), 5.0, 0.25);
-    EXPECT_NEAR(median(amp[2]) / median(amp[1]), 4.0, 0.1);
+    const auto amp =
+        testsupport::exposureAmplitudeMedians(got.images, ozrsim::lastState().modulationHz);
+    EXPECT_NEAR(amp[1] / amp[0], 5.0, 0.25);
+    EXPECT_NEAR(amp[2] / amp[1], 4.0, 0.1);
 }
 
 TEST_F(Ozr310Sim, ExposureIsTheSourcesWhileInHdr) {
@@ -212,29 +164,10 @@ TEST_F(Ozr310Sim, GrayscaleIsOneUnfoldedImage) {
     EXPECT_EQ(ozrsim::counters().triggers, 2u);
 }
 
-TEST_F(Ozr310Sim, FailedTriggerStopsTheFrameBeforeItsLastImage) {
-    start(config());
-    Collector got(*source, 4);
-    ASSERT_EQ(source->setupStreaming(), 0);
-    triggerFirst();
-    ozrsim::FaultConfig f;
-    f.ioctls.push_back({VIDIOC_S_CTRL, EIO, 0, 0});
-    ozrsim::setFaults(f);
-    LogCapture log;
-    EXPECT_EQ(source->captureNext(true), -1);
-    EXPECT_EQ(log.count("Failed to set control 3: " + std::string(std::strerror(EIO))), 1u);
-    EXPECT_EQ(log.count("Failed to trigger shutter: 1"), 1u);
-    EXPECT_EQ(got.arrivals, (std::vector<size_t>{0, 1, 2}));
-}
-
 TEST_F(Ozr310Sim, FailedReadStopsTheFrame) {
     start(config());
     Collector got(*source, 4);
-    ASSERT_EQ(source->setupStreaming(), 0);
-    triggerFirst();
-    ozrsim::FaultConfig f;
-    f.ioctls.push_back({VIDIOC_DQBUF, EIO, 1, 1});
-    ozrsim::setFaults(f);
+    ASSERT_NO_FATAL_FAILURE(failAfterFirstTrigger({VIDIOC_DQBUF, EIO, 1, 1}));
     LogCapture log;
     EXPECT_EQ(source->captureNext(true), -1);
     EXPECT_EQ(log.count("Failed to dequeue buffer: 1"), 2u);
@@ -246,11 +179,7 @@ TEST_F(Ozr310Sim, FailedReadStopsTheFrame) {
 TEST_F(Ozr310Sim, StalledSensorTimesOutAfter200Ms) {
     start(config());
     Collector got(*source, 4);
-    ASSERT_EQ(source->setupStreaming(), 0);
-    ozrsim::FaultConfig f;
-    f.stall = true;
-    ozrsim::setFaults(f);
-    ASSERT_EQ(source->fetchNext(), 0);
+    ASSERT_NO_FATAL_FAILURE(stallAfterTrigger());
     LogCapture log;
     EXPECT_EQ(source->captureNext(true), -110);
     EXPECT_EQ(log.count("Failed to dequeue buffer: 110"), 1u);

@@ -5,12 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <string>
+#include <cerrno>
 #include <vector>
 
 #include "simSensorSource.h"
@@ -23,27 +19,10 @@ using ozr::ControlID;
 using testsupport::Collector;
 using testsupport::LogCapture;
 
-class Ozr320Sim : public testsupport::SimSensorSource<OZR320Source> {
-protected:
-    void TearDown() override {
-        SimSensorSource::TearDown();
-        if (!depthFile.empty()) {
-            std::filesystem::remove(depthFile);
-        }
-    }
-    std::filesystem::path depthFile;
-};
+using Ozr320Sim = testsupport::SimSensorSource<OZR320Source>;
 
 TEST_F(Ozr320Sim, ImagesKeepTheSceneLayout) {
-    ozrsim::Config c = config();
-    c.scene.noiseScale = 0.0f;
-    c.scene.reflectivity = 1.0f;
-    depthFile = std::filesystem::temp_directory_path() /
-                ("ozr320_layout_" + std::to_string(::getpid()) + ".pgm");
-    testsupport::writeDepthMap(depthFile, 320, 240,
-                               [](uint32_t x, uint32_t y) { return 1200 + 2 * x + 3 * y; });
-    c.scene.name = "file:" + depthFile.string();
-    start(c);
+    start(gradientScene());
     Collector got(*source, 4);
     stream(1);
     for (const auto& img : got.images) {
@@ -66,23 +45,8 @@ TEST_F(Ozr320Sim, DcsImagesGiveTheTrueDistancesWithinTheNoise) {
     ASSERT_EQ(source->setControl(ControlID::MODULATION_FREQ_HZ, 20000000), 0);
     Collector got(*source, 4);
     stream(3);
-    const ozrsim::GroundTruth truth = ozrsim::lastTruth();
-    const double hz = ozrsim::lastState().modulationHz;
-    EXPECT_EQ(hz, 20000000.0);
-    const auto r = testsupport::compareWithTruth(got.images, 0, truth, hz, 1.0);
-    RecordProperty("compared", static_cast<int>(r.compared));
-    RecordProperty("meanZ", std::to_string(r.meanZ));
-    RecordProperty("rmsZ", std::to_string(r.rmsZ));
-    RecordProperty("maxErrorMm", std::to_string(r.maxErrorMm));
-    EXPECT_GT(r.compared, truth.distanceMm.size() * 9 / 10);
-    EXPECT_EQ(r.outside, 0u);
-    // Errors scaled by their predicted sigma: unbiased and of unit spread
-    // (over some 75000 pixels the standard errors are about 0.004).
-    EXPECT_LT(std::abs(r.meanZ), 0.02);
-    EXPECT_GT(r.rmsZ, 0.95);
-    EXPECT_LT(r.rmsZ, 1.05);
-    ASSERT_EQ(got.temperatures.size(), 3u);
-    EXPECT_NEAR(got.temperatures.back(), ozrsim::temperature(), 0.001);
+    EXPECT_EQ(ozrsim::lastState().modulationHz, 20000000.0);
+    expectTrueDistancesWithinTheNoise(got, 3);
 }
 
 TEST_F(Ozr320Sim, HdrIsTwelveImagesOfOneTriggeredFrame) {
@@ -112,44 +76,16 @@ TEST_F(Ozr320Sim, HdrIsTwelveImagesOfOneTriggeredFrame) {
     EXPECT_EQ(n.imagesDelivered, 24u);
     EXPECT_EQ(n.imagesDropped, 0u);
     EXPECT_EQ(got.arrivals.size(), 24u);
-    const double hz = ozrsim::lastState().modulationHz;
-    std::vector<double> amp[3];
-    for (size_t i = 0; i < got.images[0]->pixelCount(); i += 7) {
-        for (int k = 0; k < 3; ++k) {
-            amp[k].push_back(testsupport::fourPhase(got.images, 4 * k, i, hz).amplitude);
-        }
-    }
-    const auto median = [](std::vector<double> v) {
-        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-        return v[v.size() / 2];
-    };
-    EXPECT_NEAR(median(amp[1]) / median(amp[0]), 3.0, 0.1);
-    EXPECT_NEAR(median(amp[2]) / median(amp[1]), 3.0, 0.1);
-}
-
-TEST_F(Ozr320Sim, FailedTriggerStopsTheFrameBeforeItsLastImage) {
-    start(config());
-    Collector got(*source, 4);
-    ASSERT_EQ(source->setupStreaming(), 0);
-    triggerFirst();
-    ozrsim::FaultConfig f;
-    f.ioctls.push_back({VIDIOC_S_CTRL, EIO, 0, 0});
-    ozrsim::setFaults(f);
-    LogCapture log;
-    EXPECT_EQ(source->captureNext(true), -1);
-    EXPECT_EQ(log.count("Failed to set control 3: " + std::string(std::strerror(EIO))), 1u);
-    EXPECT_EQ(log.count("Failed to trigger shutter: 1"), 1u);
-    EXPECT_EQ(got.arrivals, (std::vector<size_t>{0, 1, 2}));
+    const auto amp =
+        testsupport::exposureAmplitudeMedians(got.images, ozrsim::lastState().modulationHz);
+    EXPECT_NEAR(amp[1] / amp[0], 3.0, 0.1);
+    EXPECT_NEAR(amp[2] / amp[1], 3.0, 0.1);
 }
 
 TEST_F(Ozr320Sim, FailedReadStopsTheFrame) {
     start(config());
     Collector got(*source, 4);
-    ASSERT_EQ(source->setupStreaming(), 0);
-    triggerFirst();
-    ozrsim::FaultConfig f;
-    f.ioctls.push_back({VIDIOC_DQBUF, EIO, 2, 1});
-    ozrsim::setFaults(f);
+    ASSERT_NO_FATAL_FAILURE(failAfterFirstTrigger({VIDIOC_DQBUF, EIO, 2, 1}));
     LogCapture log;
     EXPECT_EQ(source->captureNext(true), -1);
     EXPECT_EQ(log.count("Failed to get next frame: 1"), 1u);
@@ -159,11 +95,7 @@ TEST_F(Ozr320Sim, FailedReadStopsTheFrame) {
 TEST_F(Ozr320Sim, StalledSensorTimesOutAfterASecond) {
     start(config());
     Collector got(*source, 4);
-    ASSERT_EQ(source->setupStreaming(), 0);
-    ozrsim::FaultConfig f;
-    f.stall = true;
-    ozrsim::setFaults(f);
-    ASSERT_EQ(source->fetchNext(), 0);
+    ASSERT_NO_FATAL_FAILURE(stallAfterTrigger());
     LogCapture log;
     EXPECT_EQ(source->captureNext(false), -110);
     EXPECT_EQ(log.count("Failed to get next frame: 110"), 1u);

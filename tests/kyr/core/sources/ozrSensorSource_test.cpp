@@ -1,7 +1,8 @@
 // Sensor sources of both models against a scripted video device: outputs
 // per mode, the order of device requests in a stream, and every failure of
 // a frame with its message and status. The sources against the virtual
-// driver are tested in ozr310Source_test.cpp and ozr320Source_test.cpp.
+// driver are tested in ozr310Source_test.cpp, ozr320Source_test.cpp and,
+// where both models behave alike, ozrSensorSourceBase_test.cpp.
 #include <gtest/gtest.h>
 
 #include <memory>

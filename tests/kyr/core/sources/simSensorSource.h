@@ -5,8 +5,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -173,6 +175,22 @@ inline TruthComparison compareWithTruth(const std::vector<std::shared_ptr<Image<
     return r;
 }
 
+// Median amplitude of each of the three exposures of an HDR frame (DCS
+// images 4k to 4k + 3 for exposure k), over every seventh pixel.
+inline std::array<double, 3> exposureAmplitudeMedians(
+    const std::vector<std::shared_ptr<Image<uint16_t>>>& dcs, double hz) {
+    std::array<double, 3> medians{};
+    for (size_t k = 0; k < 3; ++k) {
+        std::vector<double> amp;
+        for (size_t i = 0; i < dcs[0]->pixelCount(); i += 7) {
+            amp.push_back(fourPhase(dcs, 4 * k, i, hz).amplitude);
+        }
+        std::nth_element(amp.begin(), amp.begin() + amp.size() / 2, amp.end());
+        medians[k] = amp[amp.size() / 2];
+    }
+    return medians;
+}
+
 // A source of model S on the virtual driver, built as the camera builds it.
 template <typename S>
 class SimSensorSource : public ::testing::Test {
@@ -206,6 +224,25 @@ protected:
     void TearDown() override {
         source.reset();
         ozrsim::reset();
+        if (!depthFile.empty()) {
+            std::filesystem::remove(depthFile);
+        }
+    }
+
+    // The default configuration with a noiseless scene whose distance
+    // differs along both axes (1200 + 2x + 3y mm), at 320 x 240, the size of
+    // the published image: any row or half out of place shows.
+    ozrsim::Config gradientScene() {
+        ozrsim::Config c = config();
+        c.scene.noiseScale = 0.0f;
+        c.scene.reflectivity = 1.0f;
+        depthFile = std::filesystem::temp_directory_path() /
+                    (std::string(ozrsim::modelName(model())) + "_layout_" +
+                     std::to_string(::getpid()) + ".pgm");
+        writeDepthMap(depthFile, 320, 240,
+                      [](uint32_t x, uint32_t y) { return 1200 + 2 * x + 3 * y; });
+        c.scene.name = "file:" + depthFile.string();
+        return c;
     }
 
     // Size of the published images.
@@ -236,8 +273,53 @@ protected:
         ASSERT_EQ(source->stopStreaming(), 0);
     }
 
+    // Starts a stream and triggers its first frame; from then on the driver
+    // fails the request `fault` names.
+    void failAfterFirstTrigger(const ozrsim::IoctlFault& fault) {
+        ASSERT_EQ(source->setupStreaming(), 0);
+        triggerFirst();
+        ozrsim::FaultConfig f;
+        f.ioctls.push_back(fault);
+        ozrsim::setFaults(f);
+    }
+
+    // Starts a stream on a sensor that accepts triggers but delivers no
+    // image, and triggers a frame.
+    void stallAfterTrigger() {
+        ASSERT_EQ(source->setupStreaming(), 0);
+        ozrsim::FaultConfig f;
+        f.stall = true;
+        ozrsim::setFaults(f);
+        ASSERT_EQ(source->fetchNext(), 0);
+    }
+
+    // Checks the DCS images `got` collected over `frames` frames of the
+    // "boxes" scene against the driver's ground truth of the last frame.
+    void expectTrueDistancesWithinTheNoise(const Collector& got, size_t frames) {
+        const ozrsim::GroundTruth truth = ozrsim::lastTruth();
+        const double hz = ozrsim::lastState().modulationHz;
+        const TruthComparison r = compareWithTruth(got.images, 0, truth, hz, 1.0);
+        RecordProperty("compared", static_cast<int>(r.compared));
+        RecordProperty("meanZ", std::to_string(r.meanZ));
+        RecordProperty("rmsZ", std::to_string(r.rmsZ));
+        RecordProperty("maxErrorMm", std::to_string(r.maxErrorMm));
+        // Nearly the whole image is compared; only the saturating patch clips
+        // and only the dark patch is too faint for a bound.
+        EXPECT_GT(r.compared, truth.distanceMm.size() * 9 / 10);
+        EXPECT_EQ(r.outside, 0u);
+        // Errors scaled by their predicted sigma: unbiased and of unit spread
+        // (over some 75000 pixels the standard errors are about 0.004).
+        EXPECT_LT(std::abs(r.meanZ), 0.02);
+        EXPECT_GT(r.rmsZ, 0.95);
+        EXPECT_LT(r.rmsZ, 1.05);
+        // The temperature of each frame came from the driver's hwmon channel.
+        ASSERT_EQ(got.temperatures.size(), frames);
+        EXPECT_NEAR(got.temperatures.back(), ozrsim::temperature(), 0.001);
+    }
+
     ozrsim::Config cfg;
     std::unique_ptr<S> source;
+    std::filesystem::path depthFile;  // scene file of gradientScene(), removed at the end
 };
 
 }  // namespace testsupport
