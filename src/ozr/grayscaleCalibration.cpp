@@ -6,10 +6,15 @@
 #include <vector>
 
 #include "calibrationFiles.h"
+#include "calibrationProvider.h"
 #include "kyr/platform.h"
 
 namespace ozr::calibration {
 
+namespace {
+
+// True when the index holds a usable "grayscale" section: an object with the
+// key whose value is neither null nor an empty object or array.
 bool hasGrayscaleSection(const nlohmann::json& index) {
     if (!index.is_object()) {
         return false;
@@ -21,6 +26,9 @@ bool hasGrayscaleSection(const nlohmann::json& index) {
     return !((it->is_object() || it->is_array()) && it->empty());
 }
 
+// Reads the image of the grayscale section into `image`; on failure returns
+// the reader's code with its message and leaves `image` untouched. May throw
+// the JSON library's exceptions for a malformed section.
 int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, const char* fileKey,
                        bool preferDrnu, std::shared_ptr<Image<uint16_t>>& image) {
     const nlohmann::json& section = index.at("grayscale");
@@ -59,6 +67,28 @@ int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, cons
     (void)result->setData(values.data(), values.size());
     image = std::move(result);
     return 0;
+}
+
+}  // namespace
+
+int requestGrayscaleImage(const std::string& dir, const char* fileKey, bool preferDrnu,
+                          std::shared_ptr<Image<uint16_t>>& image,
+                          const std::function<void(const nlohmann::json& section)>& readMore) {
+    return requestCalibration(
+        dir,
+        [&](const nlohmann::json& index) {
+            if (!hasGrayscaleSection(index)) {
+                KYR_LOG_ERROR("Calibration info does not contain grayscale data");
+                image.reset();
+                return -61;
+            }
+            const int rc = readGrayscaleImage(index, dir, fileKey, preferDrnu, image);
+            if (rc == 0 && readMore) {
+                readMore(index.at("grayscale"));
+            }
+            return rc;
+        },
+        [&image] { image.reset(); });
 }
 
 }  // namespace ozr::calibration

@@ -2,6 +2,7 @@
 // dark offset and the gain provider.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,16 +11,16 @@
 
 namespace ozr::calibration {
 
-// True when the index holds a usable "grayscale" section: an object with the
-// key whose value is neither null nor an empty object or array.
-bool hasGrayscaleSection(const nlohmann::json& index);
-
-// Reads the image named by the key `fileKey` of the grayscale section (or by
-// "drnu_file" in preference when `preferDrnu`), checked against the
-// section's "width" x "height". Returns 0 with `image` set; the reader's code
-// (-2, -22, -12) with its message otherwise, `image` untouched. May throw the
-// JSON library's exceptions for a malformed section.
-int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, const char* fileKey,
-                       bool preferDrnu, std::shared_ptr<Image<uint16_t>>& image);
+// getCalibrationData of the grayscale providers: re-reads the index of `dir`
+// and the image named by the key `fileKey` of its "grayscale" section (or by
+// "drnu_file" in preference when `preferDrnu`), checked against the section's
+// "width" x "height", into `image`; then hands the section to `readMore` for
+// the record's other fields. Returns 0 or, with its message:
+// - the index's code, -61 for no usable section, or -22 for a key missing or
+//   of the wrong type (also one read by `readMore`), `image` emptied;
+// - the reader's code (-2, -22, -12) for the image file, `image` untouched.
+int requestGrayscaleImage(const std::string& dir, const char* fileKey, bool preferDrnu,
+                          std::shared_ptr<Image<uint16_t>>& image,
+                          const std::function<void(const nlohmann::json& section)>& readMore = {});
 
 }  // namespace ozr::calibration

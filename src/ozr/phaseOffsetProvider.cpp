@@ -1,124 +1,82 @@
 #include "ozr/phaseOffsetProvider.h"
 
-#include <algorithm>
 #include <cstddef>
-#include <filesystem>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "calibrationFiles.h"
-#include "kyr/platform.h"
+#include "calibrationProvider.h"
 #include "phaseInterpolation.h"
 
 namespace {
 
-using ozr::calibration::errorText;
 using Json = nlohmann::json;
-
-constexpr const char* SECTION = "phaseOffsetData";
 
 // The distance drift per kelvin that every calibration uses; the index does
 // not carry one.
 constexpr float SENSOR_TEMP_SLOPE_MM_K = 22.0f;
 
-struct Entry {
-    uint32_t hz = 0;
-    uint16_t width = 0;
-    uint16_t height = 0;
-    std::string file;
-    float temps[4] = {};
+// Offset images: one per modulation frequency, interpolated pixel by pixel,
+// each phase rising from the lower calibration's value to the upper one's.
+struct OffsetImages {
+    using Record = PhaseOffsetData;
+
+    static constexpr const char* SECTION = "phaseOffsetData";
+    static constexpr ozr::calibration::FrequencyMessages MESSAGES = {
+        "Interpolating phase offset for modulation frequency %u Hz.",
+        "Phase offset image dimensions do not match",
+        "Failed to load offset calibration data from %s: %s",
+    };
+
+    struct Entry {
+        uint16_t width = 0;
+        uint16_t height = 0;
+        std::string file;
+        float temps[4] = {};
+
+        static Entry read(const Json& json) {
+            using ozr::calibration::readFloat;
+            using ozr::calibration::readUnsigned;
+            Entry e;
+            e.width = readUnsigned<uint16_t>(json.at("width"));
+            e.height = readUnsigned<uint16_t>(json.at("height"));
+            e.file = json.at("offset_file").get<std::string>();
+            e.temps[0] = readFloat(json.at("ozr_temperature_sensor0_c"));
+            e.temps[1] = readFloat(json.at("ozr_temperature_sensor1_c"));
+            e.temps[2] = readFloat(json.at("ozr_temperature_sensor2_c"));
+            e.temps[3] = readFloat(json.at("ozr_temperature_sensor3_c"));
+            return e;
+        }
+        size_t count() const { return size_t{width} * height; }
+        bool sameShape(const Entry& other) const {
+            return width == other.width && height == other.height;
+        }
+    };
+
+    static void clear(Record& offsetData) { offsetData.offsetImage.reset(); }
+
+    static int store(Record& offsetData, const ozr::calibration::Bracket<Entry>& b,
+                     uint32_t modFreq) {
+        auto image = Image<PhaseType<uint16_t>>::createNewBuffer(b.lower.width, b.lower.height);
+        if (!image) {
+            return -12;
+        }
+        PhaseType<uint16_t>* out = image->getData();
+        for (size_t i = 0; i < b.lowerValues.size(); ++i) {
+            out[i] = PhaseType<uint16_t>(ozr::calibration::interpolateOffsetPhase(
+                b.lowerValues[i], b.upperValues[i], b.weight));
+        }
+        const float* lo = b.lower.temps;
+        const float* hi = b.upper.temps;
+        offsetData.offsetImage = std::move(image);
+        offsetData.calibratedFrequency_Hz = modFreq;
+        offsetData.calibrationTemp_C =
+            (((((((lo[0] + hi[0]) + lo[1]) + hi[1]) + lo[2]) + hi[2]) + lo[3]) + hi[3]) * 0.125f;
+        offsetData.sensorTempSlope_mm_K = SENSOR_TEMP_SLOPE_MM_K;
+        return 0;
+    }
 };
-
-Entry readEntry(const Json& json) {
-    using ozr::calibration::readFloat;
-    using ozr::calibration::readUnsigned;
-    Entry e;
-    e.hz = readUnsigned<uint32_t>(json.at("modulation_frequency_hz"));
-    e.width = readUnsigned<uint16_t>(json.at("width"));
-    e.height = readUnsigned<uint16_t>(json.at("height"));
-    e.file = json.at("offset_file").get<std::string>();
-    e.temps[0] = readFloat(json.at("ozr_temperature_sensor0_c"));
-    e.temps[1] = readFloat(json.at("ozr_temperature_sensor1_c"));
-    e.temps[2] = readFloat(json.at("ozr_temperature_sensor2_c"));
-    e.temps[3] = readFloat(json.at("ozr_temperature_sensor3_c"));
-    return e;
-}
-
-// Reads an offset file of exactly `expected` raw phases. Logs and returns the
-// code on failure.
-int readOffsetFile(const std::filesystem::path& path, size_t expected, std::vector<uint16_t>& out) {
-    ozr::calibration::BinaryFile file;
-    int rc = file.open(path);
-    if (rc == 0 && file.elementCount() != expected) {
-        rc = -22;
-    }
-    if (rc == 0) {
-        rc = file.read(out);
-    }
-    if (rc != 0) {
-        KYR_LOG_ERROR("Failed to load offset calibration data from %s: %s", path.c_str(),
-                      errorText(rc));
-    }
-    return rc;
-}
-
-// Everything after the index was loaded. May throw the JSON library's
-// exceptions and FormatError for a malformed index.
-int buildOffsetData(const Json& index, const std::string& dir, uint32_t modFreq,
-                    PhaseOffsetData& offsetData) {
-    const Json& entries = ozr::calibration::sectionArray(index, SECTION);
-    const ozr::calibration::Neighbours n = ozr::calibration::selectNeighbours(entries, modFreq);
-    if (n.lower == nullptr || n.upper == nullptr) {
-        KYR_LOG_WARN("Selected modulation frequency %u Hz is outside of calibrated range.",
-                     modFreq);
-        offsetData.offsetImage.reset();
-        return -2;
-    }
-    if (n.lower != n.upper) {
-        KYR_LOG_INFO("Interpolating phase offset for modulation frequency %u Hz.", modFreq);
-    }
-    const Entry lo = readEntry(*n.lower);
-    const Entry hi = readEntry(*n.upper);
-    if (lo.width != hi.width || lo.height != hi.height) {
-        KYR_LOG_ERROR("Phase offset image dimensions do not match");
-        offsetData.offsetImage.reset();
-        return -22;
-    }
-    const size_t pixels = size_t{lo.width} * lo.height;
-
-    std::vector<uint16_t> lower;
-    std::vector<uint16_t> upper;
-    int rc = readOffsetFile(std::filesystem::path(dir) / lo.file, pixels, lower);
-    if (rc == 0) {
-        rc = readOffsetFile(std::filesystem::path(dir) / hi.file, pixels, upper);
-    }
-    if (rc != 0) {
-        offsetData.offsetImage.reset();
-        return rc;
-    }
-
-    auto image = Image<PhaseType<uint16_t>>::createNewBuffer(lo.width, lo.height);
-    if (!image) {
-        offsetData.offsetImage.reset();
-        return -12;
-    }
-    const float w = ozr::calibration::interpolationWeight(n, modFreq);
-    PhaseType<uint16_t>* out = image->getData();
-    for (size_t i = 0; i < pixels; ++i) {
-        out[i] =
-            PhaseType<uint16_t>(ozr::calibration::interpolateOffsetPhase(lower[i], upper[i], w));
-    }
-    offsetData.offsetImage = std::move(image);
-    offsetData.calibratedFrequency_Hz = modFreq;
-    offsetData.calibrationTemp_C =
-        (((((((lo.temps[0] + hi.temps[0]) + lo.temps[1]) + hi.temps[1]) + lo.temps[2]) +
-           hi.temps[2]) +
-          lo.temps[3]) +
-         hi.temps[3]) *
-        0.125f;
-    offsetData.sensorTempSlope_mm_K = SENSOR_TEMP_SLOPE_MM_K;
-    return 0;
-}
 
 }  // namespace
 
@@ -138,49 +96,20 @@ bool PhaseOffsetProvider::isInitialized() {
 
 int PhaseOffsetProvider::loadCalibrationData(const std::string& libraryPath,
                                              const std::string& userPath) {
-    std::string dir;
-    int rc = ozr::calibration::findCalibrationDir(libraryPath, userPath, dir);
-    if (rc != 0) {
-        return rc;
+    const int rc = ozr::calibration::loadCalibratedFrequencies(
+        libraryPath, userPath, OffsetImages::SECTION,
+        "PhaseOffsetProvider initialized with %zu calibrated frequencies", calibDataDir,
+        calibratedFrequencies);
+    if (rc == 0) {
+        initialized = true;
     }
-    calibDataDir = dir;
-    Json index;
-    rc = ozr::calibration::loadCalibrationInfoFile(index, ozr::calibration::indexPath(dir));
-    if (rc != 0) {
-        KYR_LOG_ERROR("Failed to load calibration info file");
-        return rc;
-    }
-    rc = ozr::calibration::collectFrequencies(index, SECTION, calibratedFrequencies);
-    if (rc != 0) {
-        return rc;
-    }
-    std::sort(calibratedFrequencies.begin(), calibratedFrequencies.end());
-    KYR_LOG_DEBUG("PhaseOffsetProvider initialized with %zu calibrated frequencies",
-                  calibratedFrequencies.size());
-    initialized = true;
-    return 0;
+    return rc;
 }
 
 int PhaseOffsetProvider::getCalibrationData(uint32_t modFreq, PhaseOffsetData& offsetData) {
-    Json index;
-    const int rc =
-        ozr::calibration::loadCalibrationInfoFile(index, ozr::calibration::indexPath(calibDataDir));
-    if (rc != 0) {
-        KYR_LOG_ERROR("Failed to load calibration info: %s", errorText(rc));
-        offsetData.offsetImage.reset();
-        return rc;
-    }
-    try {
-        return buildOffsetData(index, calibDataDir, modFreq, offsetData);
-    } catch (const std::exception& e) {
-        KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
-        offsetData.offsetImage.reset();
-        return -22;
-    }
+    return ozr::calibration::requestFromNeighbours<OffsetImages>(calibDataDir, modFreq, offsetData);
 }
 
 void PhaseOffsetProvider::getCalibratedFrequencies(FrequencyList& freqList) {
-    static_assert(sizeof(unsigned int) == sizeof(uint32_t));
-    freqList.frequencies = calibratedFrequencies.empty() ? nullptr : calibratedFrequencies.data();
-    freqList.count = calibratedFrequencies.size();
+    ozr::calibration::frequencyListOf(calibratedFrequencies, freqList);
 }

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "calibrationFiles.h"
+#include "calibrationProvider.h"
 #include "grayscaleCalibration.h"
-#include "kyr/platform.h"
 
 bool PrnuGainProvider::initialized = false;
 
@@ -22,58 +22,24 @@ bool PrnuGainProvider::isInitialized() {
 
 int PrnuGainProvider::loadCalibrationData(const std::string& libraryPath,
                                           const std::string& userPath) {
-    std::string dir;
-    int rc = ozr::calibration::findCalibrationDir(libraryPath, userPath, dir);
-    if (rc != 0) {
-        return rc;
-    }
-    calibDataDir = dir;
-    nlohmann::json index;
-    rc = ozr::calibration::loadCalibrationInfoFile(index, ozr::calibration::indexPath(dir));
-    if (rc != 0) {
-        KYR_LOG_ERROR("Failed to load calibration info file");
-        return rc;
-    }
     PrnuGainData trial;
     trial.scaleFactor = 1000;
-    rc = getCalibrationData(0, trial);
+    const int rc = ozr::calibration::loadByTrialRequest(
+        libraryPath, userPath, calibDataDir, [&] { return getCalibrationData(0, trial); },
+        "PrnuGainProvider initialized", "Failed to load grayscale PRNU calibration data");
     if (rc == 0) {
-        KYR_LOG_DEBUG("PrnuGainProvider initialized");
         initialized = true;
-    } else {
-        KYR_LOG_ERROR("Failed to load grayscale PRNU calibration data");
     }
     return rc;
 }
 
 int PrnuGainProvider::getCalibrationData(uint32_t /*modFreq*/, PrnuGainData& gainData) {
-    nlohmann::json index;
-    const int rc =
-        ozr::calibration::loadCalibrationInfoFile(index, ozr::calibration::indexPath(calibDataDir));
-    if (rc != 0) {
-        KYR_LOG_ERROR("Failed to load calibration info: %s", ozr::calibration::errorText(rc));
-        gainData.gainImage.reset();
-        return rc;
-    }
-    if (!ozr::calibration::hasGrayscaleSection(index)) {
-        KYR_LOG_ERROR("Calibration info does not contain grayscale data");
-        gainData.gainImage.reset();
-        return -61;
-    }
-    try {
-        const int read = ozr::calibration::readGrayscaleImage(index, calibDataDir, "prnu_file",
-                                                              false, gainData.gainImage);
-        if (read != 0) {
-            return read;
-        }
-        gainData.scaleFactor =
-            ozr::calibration::readUnsigned<uint16_t>(index.at("grayscale").at("prnu_scale_factor"));
-        return 0;
-    } catch (const std::exception& e) {
-        KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
-        gainData.gainImage.reset();
-        return -22;
-    }
+    return ozr::calibration::requestGrayscaleImage(
+        calibDataDir, "prnu_file", false, gainData.gainImage,
+        [&gainData](const nlohmann::json& section) {
+            gainData.scaleFactor =
+                ozr::calibration::readUnsigned<uint16_t>(section.at("prnu_scale_factor"));
+        });
 }
 
 void PrnuGainProvider::getCalibratedFrequencies(FrequencyList& freqList) {

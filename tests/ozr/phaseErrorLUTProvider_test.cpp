@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "ozr/calibrationProviderChecks.h"
 #include "ozr/calibrationTestDir.h"
 #include "support/log_capture.h"
 
 namespace {
 
 using nlohmann::json;
-using testsupport::CalibrationDir;
+using testsupport::expectBrokenIndexesRefused;
+using testsupport::expectLoadsFrequencies;
 using testsupport::LogCapture;
 
 json entry(uint32_t hz, const std::string& file, long long size) {
@@ -30,11 +32,8 @@ std::vector<uint16_t> table(const PhaseErrorLUTData& d) {
     return v;
 }
 
-class PhaseErrorLUTProviderTest : public ::testing::Test {
+class PhaseErrorLUTProviderTest : public testsupport::ProviderTest<PhaseErrorLUTProvider> {
 protected:
-    PhaseErrorLUTProvider& provider = PhaseErrorLUTProvider::getInstance();
-    CalibrationDir dir;
-
     // w = 0.5 between 10 and 20 MHz, w = 0.25 between 20 and 24 MHz.
     void writeTables() {
         dir.writeWords("10.bin", {500, 2000, 0, 65535});
@@ -45,21 +44,12 @@ protected:
                                entry(20000000, "20.bin", 4)}}})
                            .dump());
     }
-
-    void load() { ASSERT_EQ(provider.loadCalibrationData(dir.str(), ""), 0); }
 };
 
 TEST_F(PhaseErrorLUTProviderTest, LoadSortsTheFrequencies) {
     writeTables();
-    LogCapture log;
-    load();
-    EXPECT_TRUE(provider.isInitialized());
-    FrequencyList list;
-    provider.getCalibratedFrequencies(list);
-    ASSERT_EQ(list.count, 3u);
-    EXPECT_EQ(list.frequencies[0], 10000000u);
-    EXPECT_EQ(list.frequencies[2], 24000000u);
-    EXPECT_EQ(log.count("PhaseErrorLUTProvider initialized with 3 calibrated frequencies"), 1u);
+    expectLoadsFrequencies(provider, dir, {10000000, 20000000, 24000000},
+                           "PhaseErrorLUTProvider initialized with 3 calibrated frequencies");
 }
 
 TEST_F(PhaseErrorLUTProviderTest, ExactMatchIsTheFileWithFullTurnWrappedToZero) {
@@ -175,18 +165,9 @@ TEST_F(PhaseErrorLUTProviderTest, MalformedIndexOnRequestIsMinus22) {
                                        json({{"phaseOffsetData", {good}}}),
                                        json::array({good}),
                                        json(nullptr)};
-    for (const json& index : indexes) {
-        SCOPED_TRACE(index.dump());
-        dir.writeIndex(json({{"phaseErrorLUTData", {good}}}).dump());
-        PhaseErrorLUTData d;
-        ASSERT_EQ(provider.getCalibrationData(10000000, d), 0);
-        dir.writeIndex(index.dump());
-        LogCapture log;
-        EXPECT_EQ(provider.getCalibrationData(10000000, d), -22);
-        EXPECT_FALSE(d.lut);
-        ASSERT_EQ(log.lines().size(), 1u);
-        EXPECT_EQ(log.lines()[0].text.rfind("Failed to parse calibration info JSON file: ", 0), 0u);
-    }
+    expectBrokenIndexesRefused<PhaseErrorLUTData>(
+        provider, dir, 10000000, json({{"phaseErrorLUTData", {good}}}), indexes,
+        [](const PhaseErrorLUTData& d) { return !d.lut; });
 }
 
 TEST_F(PhaseErrorLUTProviderTest, LoadWithoutTheSectionIsMinus22) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ozr/calibrationProviderChecks.h"
 #include "ozr/calibrationTestDir.h"
 #include "support/log_capture.h"
 
@@ -16,6 +17,8 @@ namespace {
 
 using nlohmann::json;
 using testsupport::CalibrationDir;
+using testsupport::expectBrokenIndexesRefused;
+using testsupport::expectLoadsFrequencies;
 using testsupport::LogCapture;
 
 json entry(uint32_t hz, const std::string& file, int width = 2, int height = 2,
@@ -38,11 +41,8 @@ std::vector<uint16_t> pixels(const PhaseOffsetData& d) {
     return v;
 }
 
-class PhaseOffsetProviderTest : public ::testing::Test {
+class PhaseOffsetProviderTest : public testsupport::ProviderTest<PhaseOffsetProvider> {
 protected:
-    PhaseOffsetProvider& provider = PhaseOffsetProvider::getInstance();
-    CalibrationDir dir;
-
     // Entries at 10, 20 and 30 MHz, listed out of order.
     void writeThreeFrequencies() {
         dir.writeWords("10.bin", {100, 200, 300, 400});
@@ -53,22 +53,12 @@ protected:
                                entry(20000000, "20.bin", 2, 2, 30.0f)}}})
                            .dump());
     }
-
-    void load() { ASSERT_EQ(provider.loadCalibrationData(dir.str(), ""), 0); }
 };
 
 TEST_F(PhaseOffsetProviderTest, LoadSortsTheFrequencies) {
     writeThreeFrequencies();
-    LogCapture log;
-    load();
-    EXPECT_TRUE(provider.isInitialized());
-    FrequencyList list;
-    provider.getCalibratedFrequencies(list);
-    ASSERT_EQ(list.count, 3u);
-    EXPECT_EQ(list.frequencies[0], 10000000u);
-    EXPECT_EQ(list.frequencies[1], 20000000u);
-    EXPECT_EQ(list.frequencies[2], 30000000u);
-    EXPECT_EQ(log.count("PhaseOffsetProvider initialized with 3 calibrated frequencies"), 1u);
+    expectLoadsFrequencies(provider, dir, {10000000, 20000000, 30000000},
+                           "PhaseOffsetProvider initialized with 3 calibrated frequencies");
 }
 
 TEST_F(PhaseOffsetProviderTest, ExactMatchIsTheFileWithFullTurnWrappedToZero) {
@@ -250,18 +240,9 @@ TEST_F(PhaseOffsetProviderTest, MalformedIndexOnRequestIsMinus22) {
         json::array({broken}),
         json("text"),
     };
-    for (const json& index : indexes) {
-        SCOPED_TRACE(index.dump());
-        dir.writeIndex(json({{"phaseOffsetData", {broken}}}).dump());
-        PhaseOffsetData d;
-        ASSERT_EQ(provider.getCalibrationData(10000000, d), 0);
-        dir.writeIndex(index.dump());
-        LogCapture log;
-        EXPECT_EQ(provider.getCalibrationData(10000000, d), -22);
-        EXPECT_FALSE(d.offsetImage);
-        ASSERT_EQ(log.lines().size(), 1u);
-        EXPECT_EQ(log.lines()[0].text.rfind("Failed to parse calibration info JSON file: ", 0), 0u);
-    }
+    expectBrokenIndexesRefused<PhaseOffsetData>(
+        provider, dir, 10000000, json({{"phaseOffsetData", {broken}}}), indexes,
+        [](const PhaseOffsetData& d) { return !d.offsetImage; });
 }
 
 TEST_F(PhaseOffsetProviderTest, EntriesThatAreNotObjectsArePassedOver) {
