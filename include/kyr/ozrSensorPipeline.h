@@ -1,4 +1,8 @@
 // A pipeline fed by a sensor source, with the streaming loop.
+//
+// A concrete pipeline stops its stream (stopStream(true)) in its own
+// destructor, before its graphs and the base classes are torn down, since
+// the streaming thread calls into it through virtual functions.
 #pragma once
 
 #include "kyr/pipeline.h"

@@ -16,6 +16,7 @@ public:
     };
 
     explicit DCS4Pipeline(OZRSensorSourceIF& source);
+    ~DCS4Pipeline() override;
 
     int setControl(ozr::ControlID id, int32_t value) override;
     int getControl(ozr::ControlID id, int& value) override;

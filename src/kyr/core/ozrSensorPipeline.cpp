@@ -4,7 +4,8 @@
 #include "kyr/sources/ozrSensorSourceIF.h"
 
 OZRSensorPipeline::~OZRSensorPipeline() {
-    // The loop calls into this object: it must end before the object does.
+    // Concrete pipelines stop in their own destructors; this only catches a
+    // stream still running in one that does not.
     stopStream(true);
 }
 

@@ -10,6 +10,12 @@ DCS4Pipeline::DCS4Pipeline(OZRSensorSourceIF& source) : OZRSensorPipeline(&sourc
     }
 }
 
+DCS4Pipeline::~DCS4Pipeline() {
+    // The streaming thread calls into this object through its virtual
+    // functions: it must end before the first base destructor runs.
+    stopStream(true);
+}
+
 int DCS4Pipeline::setControl(ozr::ControlID id, int32_t value) {
     if (id == ozr::ControlID::ACQUISITION_MODE &&
         value != static_cast<int32_t>(ozr::AcquisitionMode::DCS4)) {
