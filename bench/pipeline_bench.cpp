@@ -100,7 +100,8 @@ void BM_DriverOnly(benchmark::State& state) {
         ok = ioctl(video, VIDIOC_QUERYBUF, &b) == 0;
         if (ok) {
             lengths[i] = b.length;
-            maps[i] = mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, video, b.m.offset);
+            maps[i] =
+                mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, video, b.m.offset);
             ok = maps[i] != MAP_FAILED && ioctl(video, VIDIOC_QBUF, &b) == 0;
         }
     }

@@ -51,7 +51,7 @@ bool processedSize(Model model, uint32_t width, uint32_t height, uint32_t& outWi
 // emulation from its controls and clock.
 struct SensorState {
     Model model = Model::OZR320;
-    uint32_t width = 320;   // device buffer format (OZR310: folded, 640x120)
+    uint32_t width = 320;  // device buffer format (OZR310: folded, 640x120)
     uint32_t height = 240;
     AcqType acq = AcqType::FourDcs;
     uint32_t modulationHz = 24000000;

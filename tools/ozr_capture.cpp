@@ -13,22 +13,21 @@
 // the distance and amplitude at the centre and the median distance. With
 // --out the images of the last frame are written as 16-bit PGM files. With
 // --single each frame is captured on demand instead of streaming.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <vector>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kyr/graphs/dcs2DistAmpGraph.h"
 #include "kyr/pipelines/dcs4Pipeline.h"
-#include "ozr/calibration.h"
 #include "kyr/sensors/fakeTempSensor.h"
 #include "kyr/sensors/hwmonSensor.h"
 #include "kyr/sensors/v4l2Sensor.h"
@@ -36,6 +35,7 @@
 #include "kyr/sources/ozr310Source.h"
 #include "kyr/sources/ozr320Source.h"
 #include "kyr/sources/temperatureSource.h"
+#include "ozr/calibration.h"
 
 namespace {
 

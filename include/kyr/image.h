@@ -49,7 +49,8 @@ public:
     // Use createNewBuffer(); the constructor is public only for
     // std::allocate_shared. Pixel memory is not initialised.
     Image(size_t width, size_t height)
-        : ImageBase(width, height), data(static_cast<T*>(VideoBuffer::alloc(width * height * sizeof(T)))) {
+        : ImageBase(width, height),
+          data(static_cast<T*>(VideoBuffer::alloc(width * height * sizeof(T)))) {
         if (data == nullptr) {
             throw std::bad_alloc();
         }

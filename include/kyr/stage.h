@@ -99,7 +99,8 @@ public:
         const auto start = std::chrono::steady_clock::now();
         ++callCount;
         const int r = action();
-        totalTime_ticks += static_cast<uint64_t>((std::chrono::steady_clock::now() - start).count());
+        totalTime_ticks +=
+            static_cast<uint64_t>((std::chrono::steady_clock::now() - start).count());
         if (r != OK) {
             return r == NOT_READY ? 0 : r;
         }

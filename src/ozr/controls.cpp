@@ -2,7 +2,9 @@
 
 namespace ozr {
 
+// clang-format off
 #define OZR_CONTROL_ENTRY(name) ControlEntry{ControlID::name, #name}
+// clang-format on
 
 const ControlEntry controlNames[CONTROL_COUNT] = {
     OZR_CONTROL_ENTRY(GAIN),

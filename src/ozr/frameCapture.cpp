@@ -35,8 +35,8 @@ void stampMetadata(TOFFrame::Impl& impl) {
 // Raw 16-bit phases to radians, as PhaseType converts them.
 // The result has the frame's size; should the phase image hold fewer pixels,
 // the rest is 0 rather than read from beyond it.
-std::shared_ptr<Image<float>> phaseToRadians(const Image<PhaseType<uint16_t>>& phase,
-                                             size_t width, size_t height) {
+std::shared_ptr<Image<float>> phaseToRadians(const Image<PhaseType<uint16_t>>& phase, size_t width,
+                                             size_t height) {
     auto out = Image<float>::createNewBuffer(width, height);
     if (!out) {
         return nullptr;
@@ -126,6 +126,8 @@ int captureDcs(DcsSink<4>& sink, Pipeline& pipeline, bool streaming,
     return captureFrom(sink, pipeline, streaming, DCS_MESSAGES, fill, frame);
 }
 
-void resetFrameCounter() { TOFFrame::Impl::frameCounter = 0; }
+void resetFrameCounter() {
+    TOFFrame::Impl::frameCounter = 0;
+}
 
 }  // namespace ozr::capture

@@ -14,7 +14,9 @@ TOFFrame::~TOFFrame() = default;
 TOFFrame::TOFFrame(TOFFrame&&) noexcept = default;
 TOFFrame& TOFFrame::operator=(TOFFrame&&) noexcept = default;
 
-TOFMetadata TOFFrame::getMetadata() const { return pImpl ? pImpl->metadata : TOFMetadata{}; }
+TOFMetadata TOFFrame::getMetadata() const {
+    return pImpl ? pImpl->metadata : TOFMetadata{};
+}
 
 template <>
 const uint16_t* TOFFrame::getData<uint16_t>(FrameType type, size_t index) const {

@@ -14,7 +14,9 @@ LogCapture::LogCapture() {
     kyr::platform::register_log_function(&LogCapture::record);
 }
 
-LogCapture::~LogCapture() { kyr::platform::register_log_function(nullptr); }
+LogCapture::~LogCapture() {
+    kyr::platform::register_log_function(nullptr);
+}
 
 void LogCapture::record(kyr::platform::LogLevel level, const char* format, va_list args) {
     char buf[1024];

@@ -2,7 +2,9 @@
 
 #include "kyr/platform.h"
 
-Pipeline::~Pipeline() { stopStream(true); }
+Pipeline::~Pipeline() {
+    stopStream(true);
+}
 
 int Pipeline::startStream(size_t nFrames) {
     if (isStreaming.load()) {

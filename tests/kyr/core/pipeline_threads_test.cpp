@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <filesystem>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -97,8 +97,8 @@ TEST(PipelineThreads, FiniteStreamTriggersExactlyItsFrames) {
     source.clear();
     ASSERT_EQ(pipeline.startStream(3), 0);
     ASSERT_EQ(pipeline.stopStream(false), 0);
-    EXPECT_EQ(source.calls(), (Calls{"setup", "trigger", "capture+trigger", "capture+trigger",
-                                     "capture", "stop"}));
+    EXPECT_EQ(source.calls(),
+              (Calls{"setup", "trigger", "capture+trigger", "capture+trigger", "capture", "stop"}));
 }
 
 TEST(PipelineThreads, SecondStartWhileStreamingIsBusy) {

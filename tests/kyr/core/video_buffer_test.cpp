@@ -1,5 +1,3 @@
-#include "kyr/video_buffer_allocator.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +5,7 @@
 #include <set>
 
 #include "kyr/image.h"
+#include "kyr/video_buffer_allocator.h"
 
 // Counts the array allocations of the whole test binary so that the two blocks
 // of an image can be seen.
@@ -32,7 +31,9 @@ void operator delete[](void* p) noexcept {
     }
     std::free(p);
 }
-void operator delete[](void* p, size_t) noexcept { operator delete[](p); }
+void operator delete[](void* p, size_t) noexcept {
+    operator delete[](p);
+}
 
 namespace {
 

@@ -12,7 +12,8 @@ constexpr size_t LOG_BUFFER_SIZE = 1024;
 std::atomic<LogLevel> logLevelFilter{LogLevel::LOG_LEVEL_DEBUG};
 
 void defaultLogFunction(LogLevel level, const char* format, va_list args) {
-    if (static_cast<int>(level) > static_cast<int>(logLevelFilter.load(std::memory_order_relaxed))) {
+    if (static_cast<int>(level) >
+        static_cast<int>(logLevelFilter.load(std::memory_order_relaxed))) {
         return;
     }
     const char* label = "";
@@ -58,6 +59,8 @@ void register_log_function(LogFunction fn) {
     current_log_function.store(fn != nullptr ? fn : &defaultLogFunction, std::memory_order_release);
 }
 
-void setLogLevel(LogLevel level) { logLevelFilter.store(level, std::memory_order_relaxed); }
+void setLogLevel(LogLevel level) {
+    logLevelFilter.store(level, std::memory_order_relaxed);
+}
 
 }  // namespace kyr::platform

@@ -2,6 +2,10 @@
 
 #include <new>
 
-void* VideoBuffer::alloc(size_t size) { return new (std::nothrow) char[size]; }
+void* VideoBuffer::alloc(size_t size) {
+    return new (std::nothrow) char[size];
+}
 
-void VideoBuffer::release(void* ptr) { delete[] static_cast<char*>(ptr); }
+void VideoBuffer::release(void* ptr) {
+    delete[] static_cast<char*>(ptr);
+}

@@ -1,11 +1,10 @@
 // The raw DCS pipeline end to end on the virtual sensor driver: the streaming
 // thread captures frames from a real sensor source into a DCS sink, from which
 // the test (as an application thread) takes complete frames.
-#include "kyr/pipelines/dcs4Pipeline.h"
-
 #include <gtest/gtest.h>
 
 #include "../sources/simSensorSource.h"
+#include "kyr/pipelines/dcs4Pipeline.h"
 #include "kyr/sinks/appSink.h"
 #include "support/log_capture.h"
 
