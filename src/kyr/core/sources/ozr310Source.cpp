@@ -26,7 +26,7 @@ int OZR310Source::prepareStream(ozr::AcquisitionMode mode) {
     }
     const int r = videoDev->setControl(ozr::ControlID::EXPOSURE_US, hdrIntTimes[0]);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set HDR integration time 1: %d", -r);
+        KYR_LOG_ERROR("Failed to set HDR integration time 1: %d", r);
         return r;
     }
     return 0;
@@ -57,7 +57,7 @@ int OZR310Source::captureHDRFrames(bool triggerNext) {
         const size_t next = (k + 1) % 3;
         int r = videoDev->setControl(ozr::ControlID::EXPOSURE_US, hdrIntTimes[next]);
         if (r < 0) {
-            KYR_LOG_ERROR("Failed to set HDR integration time %zu: %d", next + 1, -r);
+            KYR_LOG_ERROR("Failed to set HDR integration time %zu: %d", next + 1, r);
             return r;
         }
         if (k == 2 && !triggerNext) {

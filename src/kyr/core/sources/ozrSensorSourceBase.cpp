@@ -72,7 +72,7 @@ int OZRSensorSourceBase::setAcquisitionMode(ozr::AcquisitionMode mode) {
     const int r = videoDev->setControl(ozr::ControlID::ACQUISITION_MODE,
                                        static_cast<int32_t>(deviceMode(mode)));
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set acquisition mode: %d", -r);
+        KYR_LOG_ERROR("Failed to set acquisition mode: %d", r);
         return r;
     }
     nStreams = count;
@@ -86,7 +86,7 @@ int OZRSensorSourceBase::setupStreaming() {
     }
     int r = videoDev->getFormat(currentFormat);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to get format: %d", -r);
+        KYR_LOG_ERROR("Failed to get format: %d", r);
         return r;
     }
     // Logs its own failure.
@@ -101,7 +101,7 @@ int OZRSensorSourceBase::setupStreaming() {
     }
     r = videoDev->setStreaming(true);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to start streaming: %d", -r);
+        KYR_LOG_ERROR("Failed to start streaming: %d", r);
         return r;
     }
     return 0;
@@ -121,7 +121,7 @@ int OZRSensorSourceBase::fetchNext() {
 int OZRSensorSourceBase::triggerFollowingFrame() {
     const int r = fetchNext();
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to trigger shutter: %d", -r);
+        KYR_LOG_ERROR("Failed to trigger shutter: %d", r);
     }
     return r;
 }
@@ -136,12 +136,12 @@ int OZRSensorSourceBase::stopStreaming() {
 int OZRSensorSourceBase::readImage(std::shared_ptr<Image<uint16_t>>& image) {
     image = Image<uint16_t>::createNewBuffer(currentFormat.width, currentFormat.height);
     if (!image) {
-        KYR_LOG_ERROR("Failed to get next frame: %d", 12);
+        KYR_LOG_ERROR("Failed to get next frame: %d", -12);
         return -12;
     }
     const int r = videoDev->nextFrame(image, imageTimeoutMs());
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to get next frame: %d", -r);
+        KYR_LOG_ERROR("Failed to get next frame: %d", r);
         image.reset();
         return r;
     }
@@ -162,7 +162,7 @@ int OZRSensorSourceBase::captureNext(bool triggerNext) {
     }
     const int r = tempSource.captureNext();
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to capture temperature: %d", -r);
+        KYR_LOG_ERROR("Failed to capture temperature: %d", r);
         return r;
     }
     return captureFrame(currentMode, triggerNext);

@@ -271,7 +271,7 @@ int V4l2Sensor::dequeueBuffer(v4l2_buffer& buffer, uint32_t timeout_ms) {
     if (errno == EAGAIN) {
         KYR_LOG_ERROR("No buffer available to dequeue (EAGAIN)");
     } else {
-        KYR_LOG_ERROR("Failed to dequeue buffer: %d", -r);
+        KYR_LOG_ERROR("Failed to dequeue buffer: %d", r);
     }
     return r;
 }
@@ -292,7 +292,7 @@ int V4l2Sensor::nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t timeou
     v4l2_buffer buffer{};
     int r = dequeueBuffer(buffer, static_cast<uint32_t>(std::min<size_t>(timeout_ms, UINT32_MAX)));
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to dequeue buffer: %d", -r);
+        KYR_LOG_ERROR("Failed to dequeue buffer: %d", r);
         return r;
     }
 
@@ -314,7 +314,7 @@ int V4l2Sensor::nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t timeou
 
     r = enqueueBuffer(buffer);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to enqueue buffer: %d", -r);
+        KYR_LOG_ERROR("Failed to enqueue buffer: %d", r);
         return r;
     }
     return status;

@@ -88,7 +88,7 @@ TEST_F(Ozr320Sim, FailedReadStopsTheFrame) {
     ASSERT_NO_FATAL_FAILURE(failAfterFirstTrigger({VIDIOC_DQBUF, EIO, 2, 1}));
     LogCapture log;
     EXPECT_EQ(source->captureNext(true), -1);
-    EXPECT_EQ(log.count("Failed to get next frame: 1"), 1u);
+    EXPECT_EQ(log.count("Failed to get next frame: -1"), 1u);
     EXPECT_EQ(got.arrivals, (std::vector<size_t>{0, 1}));
 }
 
@@ -98,7 +98,7 @@ TEST_F(Ozr320Sim, StalledSensorTimesOutAfterASecond) {
     ASSERT_NO_FATAL_FAILURE(stallAfterTrigger());
     LogCapture log;
     EXPECT_EQ(source->captureNext(false), -110);
-    EXPECT_EQ(log.count("Failed to get next frame: 110"), 1u);
+    EXPECT_EQ(log.count("Failed to get next frame: -110"), 1u);
     EXPECT_TRUE(got.arrivals.empty());
 }
 
@@ -111,8 +111,8 @@ TEST_F(Ozr320Sim, VanishedDeviceFailsTheStreamAndItsStop) {
     ozrsim::disconnect();
     LogCapture log;
     EXPECT_LT(source->captureNext(true), 0);
-    EXPECT_TRUE(log.contains("Failed to get next frame: 16") ||
-                log.contains("Failed to get next frame: 1"));
+    EXPECT_TRUE(log.contains("Failed to get next frame: -16") ||
+                log.contains("Failed to get next frame: -1"));
     EXPECT_LT(source->stopStreaming(), 0);
 }
 

@@ -199,7 +199,7 @@ TYPED_TEST(SensorSource, RefusedModeChangesNothing) {
     this->script->failures["set 1"] = -22;
     LogCapture log;
     EXPECT_EQ(this->source->setControl(ControlID::ACQUISITION_MODE, MODE_GRAYSCALE), -22);
-    EXPECT_EQ(log.count("Failed to set acquisition mode: 22"), 1u);
+    EXPECT_EQ(log.count("Failed to set acquisition mode: -22"), 1u);
     int mode = -1;
     this->source->getControl(ControlID::ACQUISITION_MODE, mode);
     EXPECT_EQ(mode, MODE_DIST_AMP);
@@ -214,7 +214,7 @@ TYPED_TEST(SensorSource, ModeRefusedAtConstructionStillStartsInDistAmp) {
     EXPECT_NE(this->source->getDCSSource(3), nullptr);
     LogCapture log;
     EXPECT_EQ(this->source->setupStreaming(), -5);
-    EXPECT_EQ(log.count("Failed to set acquisition mode: 5"), 1u);
+    EXPECT_EQ(log.count("Failed to set acquisition mode: -5"), 1u);
     EXPECT_EQ(this->script->count("stream on"), 0u);
 }
 
@@ -311,8 +311,8 @@ TYPED_TEST(SensorSource, SetupFailuresAreLoggedAndReturned) {
         int status;
         const char* message;
     };
-    for (const Case& c : {Case{"getFormat", -5, "Failed to get format: 5"},
-                          Case{"setStreaming", -1, "Failed to start streaming: 1"}}) {
+    for (const Case& c : {Case{"getFormat", -5, "Failed to get format: -5"},
+                          Case{"setStreaming", -1, "Failed to start streaming: -1"}}) {
         this->rebuildFailing(c.op, c.status);
         LogCapture log;
         EXPECT_EQ(this->source->setupStreaming(), c.status) << c.op;
@@ -328,7 +328,7 @@ TYPED_TEST(SensorSource, FailedReadStopsTheFrameWithItsStatus) {
     this->script->failAfter["nextFrame"] = 2;
     LogCapture log;
     EXPECT_EQ(this->source->captureNext(true), -110);
-    EXPECT_EQ(log.count("Failed to get next frame: 110"), 1u);
+    EXPECT_EQ(log.count("Failed to get next frame: -110"), 1u);
     EXPECT_EQ(rec.events, (std::vector<std::string>{"temp 25.000000", "dcs 0", "dcs 1"}));
     EXPECT_EQ(this->script->count("set 3=1"), 0u);
 }
@@ -340,7 +340,7 @@ TYPED_TEST(SensorSource, FailedTriggerLeavesTheLastImageUnpublished) {
     LogCapture log;
     EXPECT_EQ(this->source->fetchNext(), -5);
     EXPECT_EQ(this->source->captureNext(true), -5);
-    EXPECT_EQ(log.count("Failed to trigger shutter: 5"), 1u);
+    EXPECT_EQ(log.count("Failed to trigger shutter: -5"), 1u);
     EXPECT_EQ(rec.events, (std::vector<std::string>{"temp 25.000000", "dcs 0", "dcs 1", "dcs 2"}));
 }
 
@@ -351,7 +351,7 @@ TYPED_TEST(SensorSource, FailedTemperatureStopsTheFrameBeforeAnyRead) {
     ASSERT_EQ(source.setupStreaming(), 0);
     LogCapture log;
     EXPECT_EQ(source.captureNext(true), -1);
-    EXPECT_EQ(log.count("Failed to capture temperature: 1"), 1u);
+    EXPECT_EQ(log.count("Failed to capture temperature: -1"), 1u);
     EXPECT_EQ(script->count("frame"), 0u);
 }
 
@@ -372,7 +372,7 @@ TYPED_TEST(SensorSource, WithoutTemperatureSensorEveryFrameFails) {
     TypeParam source(std::make_unique<ScriptedVideoDevice>(script), nullptr, 4);
     LogCapture log;
     EXPECT_EQ(source.captureNext(false), -1);
-    EXPECT_EQ(log.count("Failed to capture temperature: 1"), 1u);
+    EXPECT_EQ(log.count("Failed to capture temperature: -1"), 1u);
 }
 
 TYPED_TEST(SensorSource, WithoutVideoDeviceEverythingIsRefused) {
@@ -399,7 +399,7 @@ TYPED_TEST(SensorSource, UnallocatableImageFailsTheFrame) {
     ASSERT_EQ(this->source->setupStreaming(), 0);
     LogCapture log;
     EXPECT_EQ(this->source->captureNext(true), -12);
-    EXPECT_EQ(log.count("Failed to get next frame: 12"), 1u);
+    EXPECT_EQ(log.count("Failed to get next frame: -12"), 1u);
     EXPECT_EQ(this->script->count("frame"), 0u);
 }
 
@@ -490,7 +490,7 @@ TEST_F(Ozr310Hdr, FailedExposureSwitchStopsTheFrame) {
     script->failAfter["set 4"] = 1;  // the switch to exposure 3 fails
     LogCapture log;
     EXPECT_EQ(source->captureNext(true), -34);
-    EXPECT_EQ(log.count("Failed to set HDR integration time 3: 34"), 1u);
+    EXPECT_EQ(log.count("Failed to set HDR integration time 3: -34"), 1u);
     EXPECT_EQ(rec.events.size(), 9u);  // temperature and exposures 1 and 2
     EXPECT_EQ(script->count("frame"), 8u);
 }
@@ -499,7 +499,7 @@ TEST_F(Ozr310Hdr, FailedSetupExposureStopsTheStart) {
     script->failures["set 4"] = -34;
     LogCapture log;
     EXPECT_EQ(source->setupStreaming(), -34);
-    EXPECT_EQ(log.count("Failed to set HDR integration time 1: 34"), 1u);
+    EXPECT_EQ(log.count("Failed to set HDR integration time 1: -34"), 1u);
     EXPECT_EQ(script->count("stream on"), 0u);
 }
 
@@ -508,7 +508,7 @@ TEST_F(Ozr310Hdr, FailedTriggerOrReadWithinTheFrameStopsIt) {
     script->failures["set 3"] = -5;
     LogCapture log;
     EXPECT_EQ(source->captureNext(false), -5);
-    EXPECT_EQ(log.count("Failed to trigger shutter: 5"), 1u);
+    EXPECT_EQ(log.count("Failed to trigger shutter: -5"), 1u);
     EXPECT_EQ(script->count("frame"), 4u);
 
     script->failures.erase("set 3");
@@ -516,7 +516,7 @@ TEST_F(Ozr310Hdr, FailedTriggerOrReadWithinTheFrameStopsIt) {
     script->failAfter["nextFrame"] = 6;
     log.clear();
     EXPECT_EQ(source->captureNext(false), -110);
-    EXPECT_EQ(log.count("Failed to get next frame: 110"), 1u);
+    EXPECT_EQ(log.count("Failed to get next frame: -110"), 1u);
 }
 
 // --- OZR320: HDR is the driver's ---

@@ -252,7 +252,7 @@ TEST_F(V4l2SensorSim, NoFrameWithinTheTimeOutIsMinus110) {
     LogCapture log;
     auto img = newImage();
     EXPECT_EQ(dev->nextFrame(img, 30), -110);  // nothing triggered
-    EXPECT_EQ(log.count("Failed to dequeue buffer: 110"), 1u);
+    EXPECT_EQ(log.count("Failed to dequeue buffer: -110"), 1u);
     EXPECT_EQ(log.lines().size(), 1u);
 
     // A stalled sensor accepts the trigger but delivers nothing.
@@ -271,7 +271,7 @@ TEST_F(V4l2SensorSim, NextFrameWithoutStreamIsBusy) {
     auto img = newImage();
     // The node reports an error, not data, while the stream is off.
     EXPECT_EQ(dev->nextFrame(img, 30), -16);
-    EXPECT_EQ(log.count("Failed to dequeue buffer: 16"), 1u);
+    EXPECT_EQ(log.count("Failed to dequeue buffer: -16"), 1u);
 }
 
 TEST_F(V4l2SensorSim, NextFrameWithoutImageTouchesNothing) {
@@ -573,7 +573,7 @@ TEST_F(V4l2SensorSim, DequeueAndRequeueFailures) {
         auto img = newImage();
         EXPECT_EQ(dev->nextFrame(img, 1000), -1);
         // The request's own message, then the frame's, both with status -1.
-        EXPECT_EQ(log.count("Failed to dequeue buffer: 1"), 2u);
+        EXPECT_EQ(log.count("Failed to dequeue buffer: -1"), 2u);
     }
     {
         fault(VIDIOC_DQBUF, EAGAIN, 0, 1);
@@ -581,7 +581,7 @@ TEST_F(V4l2SensorSim, DequeueAndRequeueFailures) {
         auto img = newImage();
         EXPECT_EQ(dev->nextFrame(img, 1000), -1);
         EXPECT_EQ(log.count("No buffer available to dequeue (EAGAIN)"), 1u);
-        EXPECT_EQ(log.count("Failed to dequeue buffer: 1"), 1u);
+        EXPECT_EQ(log.count("Failed to dequeue buffer: -1"), 1u);
     }
     {
         fault(VIDIOC_QBUF, EIO, 0, 1);
@@ -589,7 +589,7 @@ TEST_F(V4l2SensorSim, DequeueAndRequeueFailures) {
         auto img = newImage();
         EXPECT_EQ(dev->nextFrame(img, 1000), -1);
         EXPECT_EQ(log.count("Failed to enqueue buffer: " + text(EIO)), 1u);
-        EXPECT_EQ(log.count("Failed to enqueue buffer: 1"), 1u);
+        EXPECT_EQ(log.count("Failed to enqueue buffer: -1"), 1u);
     }
     ozrsim::setFaults({});
     auto img = newImage();
