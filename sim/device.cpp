@@ -1018,6 +1018,36 @@ int Device::extControlsLocked(unsigned long request, v4l2_ext_controls* ctrls) {
     return 0;
 }
 
+// The control a QUERYCTRL or QUERY_EXT_CTRL request asks for: the one with
+// the id, or with the NEXT_CTRL flag the one after it.
+const ControlInfo* Device::queriedControl(uint32_t id) const {
+    if (id & V4L2_CTRL_FLAG_NEXT_CTRL) {
+        return controls_.next(id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND));
+    }
+    if (id & V4L2_CTRL_FLAG_NEXT_COMPOUND) {
+        return nullptr;
+    }
+    return controls_.find(id);
+}
+
+namespace {
+
+// The fields both query structures share.
+template <typename Query>
+void fillQuery(Query& q, const ControlInfo& c) {
+    std::memset(&q, 0, sizeof(q));
+    q.id = c.id;
+    q.type = c.type;
+    copyName(q.name, c.name);
+    q.minimum = c.minimum;
+    q.maximum = c.maximum;
+    q.step = static_cast<decltype(q.step)>(c.step);
+    q.default_value = c.defaultValue;
+    q.flags = c.flags;
+}
+
+}  // namespace
+
 int Device::subdevIoctl(unsigned long request, void* arg) {
     switch (request) {
         case VIDIOC_SUBDEV_QUERYCAP: {
@@ -1028,44 +1058,16 @@ int Device::subdevIoctl(unsigned long request, void* arg) {
         }
         case VIDIOC_QUERYCTRL: {
             auto* q = static_cast<v4l2_queryctrl*>(arg);
-            const uint32_t id = q->id;
-            const ControlInfo* c = nullptr;
-            if (id & V4L2_CTRL_FLAG_NEXT_CTRL) {
-                c = controls_.next(id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND));
-            } else if (!(id & V4L2_CTRL_FLAG_NEXT_COMPOUND)) {
-                c = controls_.find(id);
-            }
+            const ControlInfo* c = queriedControl(q->id);
             if (!c) return -EINVAL;
-            std::memset(q, 0, sizeof(*q));
-            q->id = c->id;
-            q->type = c->type;
-            copyName(q->name, c->name);
-            q->minimum = c->minimum;
-            q->maximum = c->maximum;
-            q->step = c->step;
-            q->default_value = c->defaultValue;
-            q->flags = c->flags;
+            fillQuery(*q, *c);
             return 0;
         }
         case VIDIOC_QUERY_EXT_CTRL: {
             auto* q = static_cast<v4l2_query_ext_ctrl*>(arg);
-            const uint32_t id = q->id;
-            const ControlInfo* c = nullptr;
-            if (id & V4L2_CTRL_FLAG_NEXT_CTRL) {
-                c = controls_.next(id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND));
-            } else if (!(id & V4L2_CTRL_FLAG_NEXT_COMPOUND)) {
-                c = controls_.find(id);
-            }
+            const ControlInfo* c = queriedControl(q->id);
             if (!c) return -EINVAL;
-            std::memset(q, 0, sizeof(*q));
-            q->id = c->id;
-            q->type = c->type;
-            copyName(q->name, c->name);
-            q->minimum = c->minimum;
-            q->maximum = c->maximum;
-            q->step = static_cast<uint64_t>(c->step);
-            q->default_value = c->defaultValue;
-            q->flags = c->flags;
+            fillQuery(*q, *c);
             q->elem_size = c->type == V4L2_CTRL_TYPE_CTRL_CLASS ? 0 : 4;
             q->elems = 1;
             return 0;

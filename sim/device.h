@@ -127,6 +127,7 @@ private:
     int ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
     int videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
     int subdevIoctl(unsigned long request, void* arg);
+    const ControlInfo* queriedControl(uint32_t id) const;
     int injectedFaultLocked(unsigned long request);
 
     int reqbufsLocked(int fd, v4l2_requestbuffers* req);
