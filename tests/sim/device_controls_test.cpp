@@ -185,9 +185,7 @@ TEST_F(SubdevControls, ExtendedControlsAreCheckedBeforeAnyIsApplied) {
 TEST_F(SubdevControls, ControlsReachTheRenderedFrame) {
     start(testConfig());
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     ASSERT_EQ(setCtrl(c.subdev(), cid::EXPOSURE, 750), 0);
     ASSERT_EQ(setCtrl(c.subdev(), cid::GAIN, 2), 0);
     ASSERT_EQ(setCtrl(c.subdev(), cid::MODULATION_FREQ_HZ, 20000000), 0);

@@ -16,9 +16,7 @@ TEST_F(Faults, StalledStreamAcceptsTriggersButDeliversNothing) {
     cfg.faults.stall = true;
     start(cfg);
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     ASSERT_EQ(c.trigger(), 0);
     short ev = 0;
     EXPECT_EQ(pollIn(c.video(), 50, ev), 0);
@@ -42,9 +40,7 @@ TEST_F(Faults, RequestFailsAfterSomeSuccessfulCalls) {
     cfg.faults.ioctls.push_back(f);
     start(cfg);
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     ASSERT_EQ(c.trigger(), 0);
     ASSERT_TRUE(waitIdle(std::chrono::seconds(2)));
     v4l2_buffer b;
@@ -74,9 +70,7 @@ TEST_F(Faults, ShortAndLongFramesReportTheirBytesUsed) {
         cfg.faults.bytesusedDelta = delta;
         start(cfg);
         Capture c;
-        ASSERT_EQ(c.allocate(4), 0);
-        ASSERT_EQ(c.queueAll(), 0);
-        ASSERT_EQ(c.streamOn(), 0);
+        ASSERT_EQ(c.startStreaming(4), 0);
         ASSERT_EQ(c.trigger(), 0);
         v4l2_buffer b;
         ASSERT_EQ(c.dequeue(b), 0);
@@ -92,9 +86,7 @@ TEST_F(Faults, DeviceDisappearsWhileStreaming) {
     cfg.faults.disconnectAfterImages = 2;
     start(cfg);
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     ASSERT_EQ(c.trigger(), 0);
     ASSERT_TRUE(waitIdle(std::chrono::seconds(2)));
     EXPECT_EQ(counters().imagesDelivered, 2u);
@@ -125,9 +117,7 @@ TEST_F(Faults, DeviceDisappearsWhileStreaming) {
 TEST_F(Faults, DisconnectWakesABlockedDequeue) {
     start(testConfig());
     Capture c("/run/ozr320/video", "/run/ozr320/subdev", O_RDWR);
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     std::thread unplug([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         disconnect();

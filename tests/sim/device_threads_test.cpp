@@ -35,9 +35,7 @@ int captureFrames(Capture& c, int frames, std::atomic<bool>& failed) {
 TEST_F(DeviceThreads, ControlsWhileStreaming) {
     start(testConfig());
     Capture c;
-    ASSERT_EQ(c.allocate(12), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(12), 0);
     std::atomic<bool> failed{false};
     std::atomic<bool> done{false};
     int images = 0;
@@ -76,9 +74,7 @@ TEST_F(DeviceThreads, FreeRunningStreamWithConcurrentReaders) {
     cfg.timing.framePeriodUs = 2000;
     start(cfg);
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         while (!stop) {
@@ -105,9 +101,7 @@ TEST_F(DeviceThreads, FreeRunningStreamWithConcurrentReaders) {
 TEST_F(DeviceThreads, StreamStopsWhileAnotherThreadWaits) {
     start(testConfig());
     Capture c("/run/ozr320/video", "/run/ozr320/subdev", O_RDWR);
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     std::atomic<int> result{-1};
     std::thread waiter([&] {
         v4l2_buffer b = makeBuffer();

@@ -260,9 +260,7 @@ TEST_F(VideoNode, EachTriggerGivesExactlyTheImagesOfOneFrame) {
     };
     start(testConfig());
     Capture c;
-    ASSERT_EQ(c.allocate(12), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(12), 0);
     for (const Case& k :
          {Case{AcqType::Grayscale, 1}, Case{AcqType::FourDcs, 4}, Case{AcqType::Hdr, 12}}) {
         ASSERT_EQ(setCtrl(c.subdev(), cid::ACQUISITION_MODE, static_cast<int>(k.acq)), 0);
@@ -286,9 +284,7 @@ TEST_F(VideoNode, EachTriggerGivesExactlyTheImagesOfOneFrame) {
 TEST_F(VideoNode, NoTriggerNoFrame) {
     start(testConfig());
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     short ev = 0;
     EXPECT_EQ(pollIn(c.video(), 50, ev), 0);
     v4l2_buffer b = makeBuffer();
@@ -316,9 +312,7 @@ TEST_F(VideoNode, PollReportsErrorUntilStreamingWithQueuedBuffers) {
 TEST_F(VideoNode, SelectWakesForAReadyBuffer) {
     start(testConfig());
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     fd_set fds;
     FD_ZERO(&fds);
     FD_SET(c.video(), &fds);
@@ -336,9 +330,7 @@ TEST_F(VideoNode, SelectWakesForAReadyBuffer) {
 TEST_F(VideoNode, StreamoffReturnsEveryBufferToTheApplication) {
     start(testConfig());
     Capture c;
-    ASSERT_EQ(c.allocate(6), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(6), 0);
     ASSERT_EQ(c.trigger(), 0);  // four done, two still queued
     ASSERT_TRUE(waitIdle(std::chrono::seconds(2)));
     ASSERT_EQ(c.streamOff(), 0);
@@ -434,9 +426,7 @@ TEST_F(VideoNode, ImagesWithoutAQueuedBufferAreDropped) {
 TEST_F(VideoNode, BlockingDequeueWaitsForTheImage) {
     start(testConfig());
     Capture c("/run/ozr320/video", "/run/ozr320/subdev", O_RDWR);
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     std::thread trigger([&c] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         c.trigger();
@@ -453,9 +443,7 @@ TEST_F(VideoNode, FreeRunningDeliversWithoutTrigger) {
     cfg.timing.framePeriodUs = 5000;
     start(cfg);
     Capture c;
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     for (uint32_t i = 0; i < 8; ++i) {
         v4l2_buffer b;
         ASSERT_EQ(c.dequeue(b), 0) << i;
@@ -477,9 +465,7 @@ TEST_F(VideoNode, FramesCarryTheSceneAndItsGroundTruth) {
     cfg.scene.wallDistanceMm = 2000.0f;
     start(cfg);
     Capture c("/run/ozr310/video", "/run/ozr310/subdev");
-    ASSERT_EQ(c.allocate(4), 0);
-    ASSERT_EQ(c.queueAll(), 0);
-    ASSERT_EQ(c.streamOn(), 0);
+    ASSERT_EQ(c.startStreaming(4), 0);
     ASSERT_EQ(c.trigger(), 0);
     ASSERT_TRUE(waitIdle(std::chrono::seconds(2)));
     const GroundTruth truth = lastTruth();

@@ -133,9 +133,7 @@ TEST_F(Interposition, NothingLeaksOverManyStreamingCycles) {
     for (int cycle = 0; cycle < 30; ++cycle) {
         Capture c;
         ASSERT_TRUE(c.ok());
-        ASSERT_EQ(c.allocate(cycle % 2 ? 4 : 12), 0);
-        ASSERT_EQ(c.queueAll(), 0);
-        ASSERT_EQ(c.streamOn(), 0);
+        ASSERT_EQ(c.startStreaming(cycle % 2 ? 4 : 12), 0);
         ASSERT_EQ(c.trigger(), 0);
         if (cycle == 0) {
             EXPECT_EQ(bufferMappings(), 24u) << "the driver's mapping and the application's";

@@ -150,9 +150,7 @@ TEST_F(ServedFiles, SensorWarmsWhileStreamingAndCoolsWhenIdle) {
     EXPECT_NEAR(temperature(), 30.0f, 0.01f);
     {
         Capture c;
-        ASSERT_EQ(c.allocate(4), 0);
-        ASSERT_EQ(c.queueAll(), 0);
-        ASSERT_EQ(c.streamOn(), 0);
+        ASSERT_EQ(c.startStreaming(4), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         EXPECT_NEAR(temperature(), 50.0f, 0.1f);
         const int fd = ::open("/sys/class/hwmon/hwmon1/temp1_input", O_RDONLY);

@@ -119,6 +119,12 @@ public:
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         return ioctlErr(video_, VIDIOC_STREAMON, &type);
     }
+    // allocate + queueAll + streamOn: ready for the first trigger.
+    int startStreaming(uint32_t count) {
+        if (int e = allocate(count)) return e;
+        if (int e = queueAll()) return e;
+        return streamOn();
+    }
     int streamOff() {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         return ioctlErr(video_, VIDIOC_STREAMOFF, &type);
