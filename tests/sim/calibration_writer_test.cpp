@@ -27,7 +27,7 @@ using ozrsim::Renderer;
 using ozrsim::SceneConfig;
 using ozrsim::SensorState;
 
-constexpr double PI = 3.14159265358979323846;
+using simref::PI;
 
 class CalibrationWriterTest : public ::testing::Test {
 protected:
@@ -173,7 +173,7 @@ Residual residual(Renderer& r, const SensorState& s, const simref::PhaseCalibrat
     Residual res;
     double sum2 = 0.0;
     if (withinTol) *withinTol = true;
-    const double mmPerRad = 299792458.0e3 / (4.0 * PI * s.modulationHz);
+    const double mmPerRad = simref::mmPerRad(s.modulationHz);
     for (size_t i = 0; i < t.distanceMm.size(); ++i) {
         if (t.flags[i] || t.amplitude[i] < 50.0f) continue;
         const auto pa = simref::phaseAmp(img[0][i], img[1][i], img[2][i], img[3][i]);

@@ -26,7 +26,8 @@ using ozrsim::Renderer;
 using ozrsim::SceneConfig;
 using ozrsim::SensorState;
 
-constexpr double PI = 3.14159265358979323846;
+using simref::mmPerRad;
+using simref::PI;
 
 SensorState stateFor(Model model) {
     SensorState s;
@@ -44,11 +45,6 @@ SceneConfig scene(const std::string& name, float noise = 0.0f, bool systematic =
     sc.noiseScale = noise;
     sc.systematicErrors = systematic;
     return sc;
-}
-
-// Millimetres per radian of two-way phase.
-double mmPerRad(uint32_t hz) {
-    return 299792458.0e3 / (4.0 * PI * hz);
 }
 
 // Worst-case phase error of noiseless samples: rounding each sample moves

@@ -14,6 +14,13 @@
 
 namespace simref {
 
+inline constexpr double PI = 3.14159265358979323846;
+
+// Millimetres per radian of two-way phase at modulation frequency `hz`.
+inline double mmPerRad(double hz) {
+    return 299792458.0e3 / (4.0 * PI * hz);
+}
+
 // The library's unfolding of an OZR310 buffer: input W x H becomes
 // W/2 x 2H; input row y's left half goes to output row H + y, its right half
 // (from column W/2) to output row H - 1 - y.
