@@ -1,10 +1,9 @@
 // The vector kernels against the per-pixel rules, bit for bit, on every
 // instruction set compiled in and supported by this CPU; and the per-pixel
 // rules against their mathematical meaning.
-#include "kyr/optimized/arithmeticKernels.h"
+#include "optimized/arithmeticKernels.h"
 
 #include <gtest/gtest.h>
-#include <hwy/targets.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,28 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "support/hwy_targets.h"
+
 namespace {
 
 using namespace kyr::kernels;
 
-// Runs `body` once per instruction set that the dispatcher can choose here,
-// then restores the normal choice.
-template <typename Body>
-void forEachTarget(Body&& body) {
-    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
-    ASSERT_FALSE(targets.empty());
-    std::vector<size_t> tablesUsed;
-    for (const int64_t target : targets) {
-        hwy::SetSupportedTargetsForTest(target);
-        SCOPED_TRACE(std::string("target ") + hwy::TargetName(target));
-        body();
-        // The body's first kernel call chose this target's table entry.
-        tablesUsed.push_back(hwy::GetChosenTarget().GetIndex());
-    }
-    hwy::SetSupportedTargetsForTest(0);
-    std::sort(tablesUsed.begin(), tablesUsed.end());
-    EXPECT_EQ(std::unique(tablesUsed.begin(), tablesUsed.end()), tablesUsed.end());
-}
+using testsupport::forEachTarget;
 
 // Odd widths around every vector width in use (8, 16 and 32 lanes of 16 bit).
 const size_t ODD_WIDTHS[] = {1, 3, 7, 9, 15, 17, 31, 33, 63, 65, 127, 321};
