@@ -15,15 +15,15 @@ inline constexpr int OK = 0;
 // inputs of different sizes.
 inline constexpr int NOT_HANDLED = -1;
 inline constexpr int SIZE_MISMATCH = -1;
-inline constexpr int NO_ENTRY = -ENOENT;           // -2: no such calibration data
-inline constexpr int IO_ERROR = -EIO;              // -5
-inline constexpr int FAILED = -EAGAIN;             // -11: operation failed, no pipeline
-inline constexpr int NO_MEMORY = -ENOMEM;          // -12
-inline constexpr int BUSY = -EBUSY;                // -16: already streaming
-inline constexpr int INVALID_ARGUMENT = -EINVAL;   // -22: invalid argument or missing object
-inline constexpr int NO_SPACE = -ENOSPC;           // -28: a fixed table is full
-inline constexpr int NO_DATA = -ENODATA;           // -61: no calibration data in the index
-inline constexpr int TIMED_OUT = -ETIMEDOUT;       // -110
+inline constexpr int NO_ENTRY = -ENOENT;          // -2: no such calibration data
+inline constexpr int IO_ERROR = -EIO;             // -5
+inline constexpr int FAILED = -EAGAIN;            // -11: operation failed, no pipeline
+inline constexpr int NO_MEMORY = -ENOMEM;         // -12
+inline constexpr int BUSY = -EBUSY;               // -16: already streaming
+inline constexpr int INVALID_ARGUMENT = -EINVAL;  // -22: invalid argument or missing object
+inline constexpr int NO_SPACE = -ENOSPC;          // -28: a fixed table is full
+inline constexpr int NO_DATA = -ENODATA;          // -61: no calibration data in the index
+inline constexpr int TIMED_OUT = -ETIMEDOUT;      // -110
 
 // The system's text for a status (or a positive errno value): strerror of
 // its magnitude.
