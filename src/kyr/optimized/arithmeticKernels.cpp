@@ -4,11 +4,14 @@
 // of 32-bit lanes where the arithmetic needs 32 bits, and the last pixels of
 // an image go through the same step on a padded copy.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "kyr/optimized/arithmeticKernels.cpp"
-#include "kyr/optimized/arithmeticKernels.h"
+#define HWY_TARGET_INCLUDE "optimized/arithmeticKernels.cpp"
+#include "optimized/arithmeticKernels.h"
 
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
+
+#include "optimized/blockLoop-inl.h"
+#include "optimized/overlap.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,31 +22,6 @@ HWY_BEFORE_NAMESPACE();
 namespace kyr::kernels {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-// Runs `Step::run(d, a, b, out)` over `count` pixels in blocks of
-// Step::block(d) pixels. The last, partial block goes through the same
-// vector step on zero-padded copies: every pixel takes the one vector path,
-// and no scalar remainder loop is left for the compiler to vectorise in its
-// own way for this instruction set.
-template <class Step, class D, typename In, typename Out>
-HWY_INLINE void ForEachBlock(D d, const In* a, const In* b, Out* out, size_t count) {
-    constexpr size_t MAX_BLOCK = Step::maxBlock(D());
-    const size_t block = Step::block(d);
-    size_t i = 0;
-    for (; i + block <= count; i += block) {
-        Step::run(d, a + i, b + i, out + i);
-    }
-    if (i < count) {
-        HWY_ALIGN In padA[MAX_BLOCK] = {};
-        HWY_ALIGN In padB[MAX_BLOCK] = {};
-        HWY_ALIGN Out padOut[MAX_BLOCK];
-        const size_t rest = count - i;
-        std::memcpy(padA, a + i, rest * sizeof(In));
-        std::memcpy(padB, b + i, rest * sizeof(In));
-        Step::run(d, padA, padB, padOut);
-        std::memcpy(out + i, padOut, rest * sizeof(Out));
-    }
-}
 
 // ---------------------------------------------------------------- Subtract
 
@@ -57,8 +35,8 @@ struct SubtractStep {
         return hn::Lanes(du);
     }
     template <class DU>
-    static HWY_INLINE void run(DU du, const uint16_t* minuend, const uint16_t* subtrahend,
-                               int16_t* out) {
+    static HWY_INLINE void run(DU du, int16_t* out, const uint16_t* minuend,
+                               const uint16_t* subtrahend) {
         const hn::RebindToSigned<DU> di;
         const auto diff = hn::Sub(hn::LoadU(du, minuend), hn::LoadU(du, subtrahend));
         hn::StoreU(hn::BitCast(di, diff), di, out);
@@ -66,7 +44,7 @@ struct SubtractStep {
 };
 
 void SubtractImpl(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
-    ForEachBlock<SubtractStep>(hn::ScalableTag<uint16_t>(), minuend, subtrahend, out, count);
+    ForEachBlock<SubtractStep>(hn::ScalableTag<uint16_t>(), count, out, minuend, subtrahend);
 }
 
 // Steps over two vectors of 32-bit lanes, so at least eight pixels, of
@@ -83,7 +61,7 @@ struct PairStep {
         return 2 * hn::Lanes(d);
     }
     template <class D32, typename In>
-    static HWY_INLINE void run(D32 d, const In* a, const In* b, uint16_t* out) {
+    static HWY_INLINE void run(D32 d, uint16_t* out, const In* a, const In* b) {
         const hn::Rebind<uint16_t, D32> du16;
         const size_t lanes = hn::Lanes(d);
         const auto first = Lanes32::compute(d, a, b);
@@ -122,7 +100,7 @@ void AmplitudeImpl(const int16_t* diff0, const int16_t* diff1, uint16_t* out, si
         out[i] = amplitudePixel(diff0[i], diff1[i]);
     }
 #else
-    ForEachBlock<PairStep<AmplitudeLanes>>(hn::ScalableTag<int32_t>(), diff0, diff1, out, count);
+    ForEachBlock<PairStep<AmplitudeLanes>>(hn::ScalableTag<int32_t>(), count, out, diff0, diff1);
 #endif
 }
 
@@ -192,14 +170,14 @@ struct CordicFloatLanes {
 
 void CordicInt16Impl(const int16_t* nominator, const int16_t* denominator, uint16_t* out,
                      size_t count) {
-    ForEachBlock<PairStep<CordicInt16Lanes>>(hn::ScalableTag<int32_t>(), nominator, denominator,
-                                             out, count);
+    ForEachBlock<PairStep<CordicInt16Lanes>>(hn::ScalableTag<int32_t>(), count, out, nominator,
+                                             denominator);
 }
 
 void CordicFloatImpl(const float* nominator, const float* denominator, uint16_t* out,
                      size_t count) {
-    ForEachBlock<PairStep<CordicFloatLanes>>(hn::ScalableTag<int32_t>(), nominator, denominator,
-                                             out, count);
+    ForEachBlock<PairStep<CordicFloatLanes>>(hn::ScalableTag<int32_t>(), count, out, nominator,
+                                             denominator);
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
@@ -215,40 +193,8 @@ HWY_EXPORT(AmplitudeImpl);
 HWY_EXPORT(CordicInt16Impl);
 HWY_EXPORT(CordicFloatImpl);
 
-namespace {
-
-// True when [out, out + outBytes) and [in, in + inBytes) share a byte but do
-// not start at the same address. Lane-wise kernels may run in place, but a
-// shifted overlap would let a vector step read values that an earlier step
-// of the per-pixel order has already overwritten.
-bool shiftedOverlap(const void* out, size_t outBytes, const void* in, size_t inBytes) {
-    const auto o = reinterpret_cast<uintptr_t>(out);
-    const auto i = reinterpret_cast<uintptr_t>(in);
-    if (o == i || outBytes == 0 || inBytes == 0) {
-        return false;
-    }
-    return o < i + inBytes && i < o + outBytes;
-}
-
-template <typename In, typename Out>
-bool needsPixelOrder(const In* a, const In* b, const Out* out, size_t count) {
-    const size_t outBytes = count * sizeof(Out);
-    const size_t inBytes = count * sizeof(In);
-    if (sizeof(In) != sizeof(Out)) {  // even in place, lanes would not line up
-        const auto o = reinterpret_cast<uintptr_t>(out);
-        const auto overlaps = [&](const void* in) {
-            const auto i = reinterpret_cast<uintptr_t>(in);
-            return count != 0 && o < i + inBytes && i < o + outBytes;
-        };
-        return overlaps(a) || overlaps(b);
-    }
-    return shiftedOverlap(out, outBytes, a, inBytes) || shiftedOverlap(out, outBytes, b, inBytes);
-}
-
-}  // namespace
-
 void subtract(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
-    if (needsPixelOrder(minuend, subtrahend, out, count)) {
+    if (needsPixelOrder(out, count, minuend, subtrahend)) {
         for (size_t i = 0; i < count; ++i) {
             out[i] = subtractPixel(minuend[i], subtrahend[i]);
         }
@@ -258,7 +204,7 @@ void subtract(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out,
 }
 
 void amplitude(const int16_t* diff0, const int16_t* diff1, uint16_t* out, size_t count) {
-    if (needsPixelOrder(diff0, diff1, out, count)) {
+    if (needsPixelOrder(out, count, diff0, diff1)) {
         for (size_t i = 0; i < count; ++i) {
             out[i] = amplitudePixel(diff0[i], diff1[i]);
         }
@@ -269,7 +215,7 @@ void amplitude(const int16_t* diff0, const int16_t* diff1, uint16_t* out, size_t
 
 void atan2Cordic(const int16_t* nominator, const int16_t* denominator, uint16_t* out,
                  size_t count) {
-    if (needsPixelOrder(nominator, denominator, out, count)) {
+    if (needsPixelOrder(out, count, nominator, denominator)) {
         for (size_t i = 0; i < count; ++i) {
             out[i] = cordicPixel(nominator[i], denominator[i]);
         }
@@ -279,7 +225,7 @@ void atan2Cordic(const int16_t* nominator, const int16_t* denominator, uint16_t*
 }
 
 void atan2Cordic(const float* nominator, const float* denominator, uint16_t* out, size_t count) {
-    if (needsPixelOrder(nominator, denominator, out, count)) {
+    if (needsPixelOrder(out, count, nominator, denominator)) {
         for (size_t i = 0; i < count; ++i) {
             out[i] = cordicPixel(cordicInputFromFloat(nominator[i]),
                                  cordicInputFromFloat(denominator[i]));
