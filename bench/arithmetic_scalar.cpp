@@ -1,7 +1,7 @@
 // Built with -fno-tree-vectorize: one pixel per step.
 #include "arithmetic_scalar.h"
 
-#include "kyr/optimized/arithmeticKernels.h"
+#include "optimized/arithmeticKernels.h"
 
 namespace scalarref {
 

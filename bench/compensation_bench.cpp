@@ -11,12 +11,12 @@
 
 #include "compensation_scalar.h"
 #include "kyr/image.h"
-#include "kyr/optimized/phaseKernels.h"
 #include "kyr/platform.h"
 #include "kyr/stages/compensation/linearTempCompensation.h"
 #include "kyr/stages/compensation/phaseErrorLUTCompensation.h"
 #include "kyr/stages/compensation/phaseOffsetCompensation.h"
 #include "kyr/stages/compensation/phaseToDistance.h"
+#include "optimized/phaseKernels.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "compensation_scalar.h"
 
-#include "kyr/optimized/phaseKernels.h"
+#include "optimized/phaseKernels.h"
 
 namespace scalarref {
 

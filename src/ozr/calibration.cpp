@@ -1,6 +1,6 @@
 #include "ozr/calibration.h"
 
-#include "kyr/calibration/calibrationLookup.h"
+#include "calibration/calibrationLookup.h"
 #include "kyr/platform.h"
 
 namespace {

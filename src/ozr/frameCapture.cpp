@@ -1,11 +1,11 @@
-#include "ozr/frameCapture.h"
+#include "frameCapture.h"
 
 #include <algorithm>
 #include <chrono>
 
 #include "kyr/constants.h"
 #include "kyr/platform.h"
-#include "ozr/tofFrameImpl.h"
+#include "tofFrameImpl.h"
 
 namespace ozr::capture {
 

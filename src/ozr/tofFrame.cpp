@@ -1,7 +1,7 @@
 #include <utility>
 
 #include "kyr/platform.h"
-#include "ozr/tofFrameImpl.h"
+#include "tofFrameImpl.h"
 
 namespace ozr {
 

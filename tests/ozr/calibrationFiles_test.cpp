@@ -1,6 +1,6 @@
 // The shared pieces of the calibration providers: directory search, index
 // loading, binary files, number conversions and neighbour selection.
-#include "ozr/calibrationFiles.h"
+#include "calibrationFiles.h"
 
 #include <gtest/gtest.h>
 

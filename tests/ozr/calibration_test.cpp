@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "ozr/calibrationFiles.h"
+#include "calibrationFiles.h"
 #include "ozr/calibrationTestDir.h"
 #include "support/log_capture.h"
 

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <thread>
 
-#include "ozr/frameCapture.h"
-#include "ozr/tofFrameImpl.h"
+#include "frameCapture.h"
 #include "support/log_capture.h"
+#include "tofFrameImpl.h"
 
 namespace {
 

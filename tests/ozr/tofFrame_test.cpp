@@ -4,8 +4,8 @@
 #include <string>
 
 #include "ozr/controls.h"
-#include "ozr/tofFrameImpl.h"
 #include "support/log_capture.h"
+#include "tofFrameImpl.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // plain loops that the compiler vectorises (eight 16-bit pixels per 128-bit
 // step already with the baseline instruction set).
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "kyr/optimized/phaseKernels.cpp"
-#include "kyr/optimized/phaseKernels.h"
+#define HWY_TARGET_INCLUDE "optimized/phaseKernels.cpp"
+#include "optimized/phaseKernels.h"
 
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>

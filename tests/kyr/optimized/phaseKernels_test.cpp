@@ -1,7 +1,7 @@
 // The array kernels of the phase stages give exactly the per-pixel results,
 // over every raw phase, random images of odd sizes, in place, and with
 // overlapping buffers.
-#include "kyr/optimized/phaseKernels.h"
+#include "optimized/phaseKernels.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "kyr/core/stages/basic_math/imagePair.h"
-#include "kyr/optimized/arithmeticKernels.h"
+#include "core/stages/basic_math/imagePair.h"
+#include "optimized/arithmeticKernels.h"
 
 // The phase image is written as its raw 16-bit values.
 static_assert(sizeof(PhaseType<uint16_t>) == sizeof(uint16_t) &&

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "kyr/core/stages/basic_math/imagePair.h"
-#include "kyr/optimized/arithmeticKernels.h"
+#include "core/stages/basic_math/imagePair.h"
+#include "optimized/arithmeticKernels.h"
 
 Subtract::Subtract() : minuend(*this), subtrahend(*this) {
     setName("Subtract");

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "kyr/calibration/calibrationLookup.h"
-#include "kyr/core/stages/compensation/phaseImage.h"
-#include "kyr/optimized/phaseKernels.h"
+#include "calibration/calibrationLookup.h"
+#include "core/stages/compensation/phaseImage.h"
+#include "optimized/phaseKernels.h"
 
 LinearTempCompensation::LinearTempCompensation(uint32_t modulationFrequencyHz)
     : phaseInput(*this), tempInput(*this) {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <utility>
 
-#include "kyr/calibration/calibrationLookup.h"
-#include "kyr/core/stages/compensation/phaseImage.h"
-#include "kyr/optimized/phaseKernels.h"
+#include "calibration/calibrationLookup.h"
+#include "core/stages/compensation/phaseImage.h"
+#include "optimized/phaseKernels.h"
 
 PhaseOffsetCompensation::PhaseOffsetCompensation(uint32_t modulationFrequencyHz) : input(*this) {
     setName("Phase Offset Comp.");

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "kyr/core/stages/compensation/phaseImage.h"
-#include "kyr/optimized/phaseKernels.h"
+#include "core/stages/compensation/phaseImage.h"
+#include "optimized/phaseKernels.h"
 
 PhaseToDistance::PhaseToDistance(uint32_t modulationFrequencyHz) : phaseInput(*this) {
     setName("Phase to Dist.");
