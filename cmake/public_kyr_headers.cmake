@@ -6,5 +6,6 @@ set(OZR_PUBLIC_KYR_HEADERS
   kyr/constants.h
   kyr/image.h
   kyr/phaseType.h
+  kyr/status.h
   kyr/video_buffer.h
   kyr/video_buffer_allocator.h)

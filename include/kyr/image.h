@@ -11,6 +11,7 @@
 
 #include "kyr/phaseType.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 #include "kyr/video_buffer.h"
 #include "kyr/video_buffer_allocator.h"
 
@@ -79,11 +80,12 @@ public:
     const T* getData() const { return data; }
     size_t size() const { return pixelCount() * sizeof(T); }
 
-    // Copies `count` pixels to the start of the image. Returns -22 and copies
-    // nothing when `count` exceeds the pixel count.
+    // Copies `count` pixels to the start of the image. Returns
+    // kyr::status::INVALID_ARGUMENT and copies nothing when `count` exceeds
+    // the pixel count.
     int setData(const T* src, size_t count) {
         if (count > pixelCount() || (src == nullptr && count != 0)) {
-            return -22;
+            return kyr::status::INVALID_ARGUMENT;
         }
         if (count != 0) {
             std::memcpy(static_cast<void*>(data), src, count * sizeof(T));

@@ -25,7 +25,7 @@ public:
     virtual int getFormat(ozr::VideoFormat& format) = 0;
 
     // Starts the streaming thread: nFrames = 0 streams until stopped, more
-    // captures that many frames. -16 while a stream runs.
+    // captures that many frames. kyr::status::BUSY while a stream runs.
     int startStream(size_t nFrames);
     // With `stop`, asks a running stream to end; then waits for the thread.
     int stopStream(bool stop);

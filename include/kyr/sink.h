@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "kyr/source.h"
+#include "kyr/status.h"
 
 class StageBase;
 
@@ -18,7 +19,8 @@ public:
 
     // Hook run on every arrival; nonzero refuses the buffer.
     virtual int action() { return 0; }
-    // Accepts the buffer received last: -1 when there is none.
+    // Accepts the buffer received last: StageBase::NOT_REGISTERED when there
+    // is none.
     virtual int run();
 
     bool hasNewData() const { return hasNewData_; }
@@ -87,7 +89,7 @@ public:
             return r;
         }
         if (owner == nullptr) {
-            return -22;
+            return kyr::status::INVALID_ARGUMENT;
         }
         notifyOwner(*owner);
         return 0;

@@ -28,8 +28,9 @@ public:
     // Lets go of the current buffer.
     virtual void cleanup() = 0;
 
-    // Appends `sink` to the listeners. Returns 0, or -28 (logged) when all
-    // MAX_LISTENERS places are taken; nothing is changed then.
+    // Appends `sink` to the listeners. Returns 0, or kyr::status::NO_SPACE
+    // (logged) when all MAX_LISTENERS places are taken; nothing is changed
+    // then.
     int registerListener(SinkBase* sink);
     // Removes the first entry equal to `sink`, keeping the order of the
     // others, and disconnects the sink. Unknown sinks are ignored.

@@ -54,8 +54,8 @@ public:
     static void forEachStage(Fn&& fn);
 
 protected:
-    // Adds `sink` as the next dependency. Returns 0, or -28 (logged) when all
-    // MAX_DEPENDENCIES places are taken.
+    // Adds `sink` as the next dependency. Returns 0, or kyr::status::NO_SPACE
+    // (logged) when all MAX_DEPENDENCIES places are taken.
     int registerInput(SinkBase* sink);
 
     template <typename T>

@@ -1,8 +1,9 @@
 // Status values of the library.
 //
 // Operations report 0 for success and a negated errno value for failure;
-// graphs and pipelines answer -1 for a control they do not handle. The
-// names below are the only spelling of these values in the library.
+// graphs and pipelines answer -1 for a control they do not handle, and the
+// sensor devices -1 for a failure whose reason is logged. The names below
+// are the only spelling of these values in the library.
 #pragma once
 
 #include <cerrno>
@@ -15,6 +16,9 @@ inline constexpr int OK = 0;
 // inputs of different sizes.
 inline constexpr int NOT_HANDLED = -1;
 inline constexpr int SIZE_MISMATCH = -1;
+// A sensor device or channel that is missing, unreadable or gives no
+// valid value, or a device request that failed.
+inline constexpr int DEVICE_ERROR = -1;
 inline constexpr int NO_ENTRY = -ENOENT;          // -2: no such calibration data
 inline constexpr int IO_ERROR = -EIO;             // -5
 inline constexpr int FAILED = -EAGAIN;            // -11: operation failed, no pipeline
@@ -24,6 +28,7 @@ inline constexpr int INVALID_ARGUMENT = -EINVAL;  // -22: invalid argument or mi
 inline constexpr int NO_SPACE = -ENOSPC;          // -28: a fixed table is full
 inline constexpr int NO_DATA = -ENODATA;          // -61: no calibration data in the index
 inline constexpr int TIMED_OUT = -ETIMEDOUT;      // -110
+inline constexpr int ALREADY_CLOSED = -EALREADY;  // -114: a device closed twice
 
 // The system's text for a status (or a positive errno value): strerror of
 // its magnitude.

@@ -27,7 +27,7 @@ public:
 
     // Copies the next frame into `image`, which the caller sizes from the
     // current format, waiting at most `timeout_ms`. 0 or a negative status
-    // (-110 when no frame came in time).
+    // (kyr::status::TIMED_OUT when no frame came in time).
     virtual int nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t timeout_ms) = 0;
 
     // Starts or stops streaming; 0 or a negative status.

@@ -1,5 +1,5 @@
-// The provider that has no calibration: every request resets the record to
-// its defaults and returns -2. Stages then run uncompensated.
+// The provider that has no calibration: every request resets the record to its
+// defaults and returns kyr::status::NO_ENTRY. Stages then run uncompensated.
 #pragma once
 
 #include <cstdint>

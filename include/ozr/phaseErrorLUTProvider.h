@@ -16,13 +16,14 @@ public:
     static PhaseErrorLUTProvider& getInstance();
 
     // Finds the calibration directory and reads the calibrated frequencies.
-    // Returns 0, -2 (no directory, no frequency) or -22 (malformed index).
+    // Returns 0, kyr::status::NO_ENTRY (no directory, no frequency) or
+    // kyr::status::INVALID_ARGUMENT (malformed index).
     int loadCalibrationData(const std::string& libraryPath, const std::string& userPath);
 
     // Reads the index and table files again and builds a new table for
-    // `modFreq`. Returns 0; -2 outside the calibrated range or for a missing
-    // file; -22 for a malformed index or file. On failure only the record's
-    // table is released.
+    // `modFreq`. Returns 0; kyr::status::NO_ENTRY outside the calibrated range
+    // or for a missing file; kyr::status::INVALID_ARGUMENT for a malformed
+    // index or file. On failure only the record's table is released.
     int getCalibrationData(uint32_t modFreq, PhaseErrorLUTData& lutData) override;
 
     void getCalibratedFrequencies(FrequencyList& freqList) override;

@@ -15,15 +15,16 @@ class OZR_API PhaseOffsetProvider final : public CalibrationProviderIF<PhaseOffs
 public:
     static PhaseOffsetProvider& getInstance();
 
-    // Finds the calibration directory (libraryPath, userPath, then the
-    // system and per-user defaults) and reads the calibrated frequencies.
-    // Returns 0, -2 (no directory, no frequency) or -22 (malformed index).
+    // Finds the calibration directory (libraryPath, userPath, then the system
+    // and per-user defaults) and reads the calibrated frequencies. Returns 0,
+    // kyr::status::NO_ENTRY (no directory, no frequency) or
+    // kyr::status::INVALID_ARGUMENT (malformed index).
     int loadCalibrationData(const std::string& libraryPath, const std::string& userPath);
 
-    // Reads the index and offset files again and builds a new offset image
-    // for `modFreq`. Returns 0; -2 outside the calibrated range or for a
-    // missing file; -22 for a malformed index or file. On failure only the
-    // record's image is emptied.
+    // Reads the index and offset files again and builds a new offset image for
+    // `modFreq`. Returns 0; kyr::status::NO_ENTRY outside the calibrated range
+    // or for a missing file; kyr::status::INVALID_ARGUMENT for a malformed
+    // index or file. On failure only the record's image is emptied.
     int getCalibrationData(uint32_t modFreq, PhaseOffsetData& offsetData) override;
 
     // The frequencies found by the last successful load (none before).

@@ -13,11 +13,13 @@ class OZR_API PrnuGainProvider final : public CalibrationProviderIF<PrnuGainData
 public:
     static PrnuGainProvider& getInstance();
 
-    // Finds the calibration directory and makes a trial request. Returns 0
-    // or the failing code (-2, -22, -61).
+    // Finds the calibration directory and makes a trial request. Returns 0 or
+    // the failing code (kyr::status::NO_ENTRY, kyr::status::INVALID_ARGUMENT,
+    // kyr::status::NO_DATA).
     int loadCalibrationData(const std::string& libraryPath, const std::string& userPath);
 
-    // `modFreq` is ignored. Returns 0, -2, -22 or -61.
+    // `modFreq` is ignored. Returns 0, kyr::status::NO_ENTRY,
+    // kyr::status::INVALID_ARGUMENT or kyr::status::NO_DATA.
     int getCalibrationData(uint32_t modFreq, PrnuGainData& gainData) override;
 
     // Always none: the grayscale calibration has no frequencies.

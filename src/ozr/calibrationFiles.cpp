@@ -2,11 +2,11 @@
 
 #include <bit>
 #include <cfloat>
-#include <cstring>
 #include <limits>
 #include <new>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 // The home directory below which the per-user calibration directory lies,
 // fixed when the library is built.
@@ -47,19 +47,19 @@ int findCalibrationDir(const std::string& libraryPath, const std::string& userPa
         }
     }
     KYR_LOG_ERROR("No calibration info file found");
-    return -2;
+    return kyr::status::NO_ENTRY;
 }
 
 int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath) {
     std::ifstream file(filePath);
     if (!file.is_open()) {
-        return -2;
+        return kyr::status::NO_ENTRY;
     }
     try {
         jsonData = nlohmann::json::parse(file);
     } catch (const std::exception& e) {
         KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return 0;
 }
@@ -68,14 +68,14 @@ int BinaryFile::open(const std::filesystem::path& path) {
     count = 0;
     stream = std::ifstream(path, std::ios::binary);
     if (!stream.is_open()) {
-        return -2;
+        return kyr::status::NO_ENTRY;
     }
     stream.seekg(0, std::ios::end);
     const std::streamoff size = stream.tellg();
     stream.seekg(0, std::ios::beg);
     if (!stream || size < 0 || size % 2 != 0 ||
         static_cast<unsigned long long>(size / 2) > std::numeric_limits<size_t>::max()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     count = static_cast<size_t>(size / 2);
     return 0;
@@ -85,7 +85,7 @@ int BinaryFile::read(std::vector<uint16_t>& out) {
     try {
         out.resize(count);
     } catch (const std::exception&) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     if (count == 0) {
         return 0;
@@ -93,7 +93,7 @@ int BinaryFile::read(std::vector<uint16_t>& out) {
     const auto bytes = static_cast<std::streamsize>(count * sizeof(uint16_t));
     stream.read(reinterpret_cast<char*>(out.data()), bytes);
     if (stream.gcount() != bytes) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     if constexpr (std::endian::native == std::endian::big) {
         for (uint16_t& v : out) {
@@ -129,7 +129,7 @@ int collectFrequencies(const nlohmann::json& index, const char* section,
     if (it == index.end() || !it->is_array()) {
         KYR_LOG_ERROR("Invalid calibration file format: '%s' array not found", section);
         KYR_LOG_ERROR("Failed to parse available frequencies from calibration info");
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     for (const nlohmann::json& entry : *it) {
         try {
@@ -141,7 +141,7 @@ int collectFrequencies(const nlohmann::json& index, const char* section,
     if (frequencies.empty()) {
         KYR_LOG_ERROR("No valid calibration frequencies found");
         KYR_LOG_ERROR("Failed to parse available frequencies from calibration info");
-        return -2;
+        return kyr::status::NO_ENTRY;
     }
     return 0;
 }
@@ -178,10 +178,6 @@ float interpolationWeight(const Neighbours& n, uint32_t modFreq) {
         return 0.0f;
     }
     return static_cast<float>(modFreq - n.lowerHz) / static_cast<float>(n.upperHz - n.lowerHz);
-}
-
-const char* errorText(int code) {
-    return std::strerror(code < 0 ? -code : code);
 }
 
 }  // namespace ozr::calibration

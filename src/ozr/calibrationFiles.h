@@ -28,8 +28,8 @@ std::vector<std::string> calibrationSearchPath(const std::string& libraryPath,
                                                const std::string& userPath);
 
 // Sets `dir` to the first candidate whose index file opens for reading and
-// returns 0; logs "No calibration info file found" and returns -2 when none
-// does.
+// returns 0; logs "No calibration info file found" and returns
+// kyr::status::NO_ENTRY when none does.
 int findCalibrationDir(const std::string& libraryPath, const std::string& userPath,
                        std::string& dir);
 
@@ -37,24 +37,25 @@ int findCalibrationDir(const std::string& libraryPath, const std::string& userPa
 std::string indexPath(const std::string& dir);
 
 // Parses the index at `filePath` as strict JSON into `jsonData`. Returns 0,
-// -2 when the file cannot be opened (not logged) or -22 when it does not
-// parse (logged).
+// kyr::status::NO_ENTRY when the file cannot be opened (not logged) or
+// kyr::status::INVALID_ARGUMENT when it does not parse (logged).
 int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath);
 
 // A header-less file of unsigned 16-bit little-endian values. The size is
 // known after open(), so a caller can check it before anything is allocated.
 class BinaryFile {
 public:
-    // Returns 0, -2 when the file cannot be opened, or -22 when its size is
-    // odd or cannot be taken.
+    // Returns 0, kyr::status::NO_ENTRY when the file cannot be opened, or
+    // kyr::status::INVALID_ARGUMENT when its size is odd or cannot be taken.
     int open(const std::filesystem::path& path);
 
     // Number of 16-bit values: the file size divided by 2.
     size_t elementCount() const { return count; }
 
     // Reads every value into `out`, resized to elementCount(). Returns 0,
-    // -12 when the memory cannot be had, or -22 when the file no longer
-    // holds elementCount() values.
+    // kyr::status::NO_MEMORY when the memory cannot be had, or
+    // kyr::status::INVALID_ARGUMENT when the file no longer holds
+    // elementCount() values.
     int read(std::vector<uint16_t>& out);
 
 private:
@@ -103,8 +104,9 @@ const nlohmann::json& sectionArray(const nlohmann::json& index, const char* sect
 
 // Fills `frequencies` with the "modulation_frequency_hz" of every entry of the
 // array `section`, in array order, skipping entries whose frequency cannot be
-// read with a warning. Returns 0, or -22 when there is no such array, or -2
-// when no frequency was found, with the messages of a failed load.
+// read with a warning. Returns 0, or kyr::status::INVALID_ARGUMENT when there
+// is no such array, or kyr::status::NO_ENTRY when no frequency was found, with
+// the messages of a failed load.
 int collectFrequencies(const nlohmann::json& index, const char* section,
                        std::vector<unsigned int>& frequencies);
 
@@ -125,8 +127,5 @@ Neighbours selectNeighbours(const nlohmann::json& entries, uint32_t modFreq);
 // Weight of the upper entry: 0 for a single entry, otherwise
 // float(modFreq - lowerHz) / float(upperHz - lowerHz).
 float interpolationWeight(const Neighbours& n, uint32_t modFreq);
-
-// System text of a negative status code.
-const char* errorText(int code);
 
 }  // namespace ozr::calibration

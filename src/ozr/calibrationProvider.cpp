@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kyr/status.h"
+
 namespace ozr::calibration {
 
 int openCalibrationIndex(const std::string& libraryPath, const std::string& userPath,
@@ -64,13 +66,13 @@ int readPhaseFile(const std::filesystem::path& path, size_t expected, std::vecto
     BinaryFile file;
     int rc = file.open(path);
     if (rc == 0 && file.elementCount() != expected) {
-        rc = -22;
+        rc = kyr::status::INVALID_ARGUMENT;
     }
     if (rc == 0) {
         rc = file.read(out);
     }
     if (rc != 0) {
-        KYR_LOG_ERROR(failedFormat, path.c_str(), errorText(rc));
+        KYR_LOG_ERROR(failedFormat, path.c_str(), kyr::status::text(rc));
     }
     return rc;
 }

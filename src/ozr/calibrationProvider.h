@@ -17,6 +17,7 @@
 
 #include "calibrationFiles.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 #include "ozr/calibrationData.h"
 
 namespace ozr::calibration {
@@ -46,14 +47,15 @@ int loadByTrialRequest(const std::string& libraryPath, const std::string& userPa
 // getCalibrationData of every provider: re-reads the index of `dir` and hands
 // it to `build` (int(const nlohmann::json&)), which returns the request's
 // code. When the index does not load ("Failed to load calibration info: %s")
-// or `build` throws ("Failed to parse calibration info JSON file: %s", -22),
-// calls `clear` to empty the record's image or table and returns the code.
+// or `build` throws ("Failed to parse calibration info JSON file: %s",
+// kyr::status::INVALID_ARGUMENT), calls `clear` to empty the record's image or
+// table and returns the code.
 template <class Build, class Clear>
 int requestCalibration(const std::string& dir, const Build& build, const Clear& clear) {
     nlohmann::json index;
     const int rc = loadCalibrationInfoFile(index, indexPath(dir));
     if (rc != 0) {
-        KYR_LOG_ERROR("Failed to load calibration info: %s", errorText(rc));
+        KYR_LOG_ERROR("Failed to load calibration info: %s", kyr::status::text(rc));
         clear();
         return rc;
     }
@@ -62,7 +64,7 @@ int requestCalibration(const std::string& dir, const Build& build, const Clear& 
     } catch (const std::exception& e) {
         KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
         clear();
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
 }
 
@@ -72,7 +74,8 @@ void frequencyListOf(const std::vector<unsigned int>& frequencies, FrequencyList
 
 // Reads a file of exactly `expected` raw phases into `out`. On failure logs
 // `failedFormat` (ERROR) with the path and the text of the code, both "%s",
-// and returns the code (-22 for a file of another size).
+// and returns the code (kyr::status::INVALID_ARGUMENT for a file of another
+// size).
 int readPhaseFile(const std::filesystem::path& path, size_t expected, std::vector<uint16_t>& out,
                   const char* failedFormat);
 
@@ -101,11 +104,11 @@ struct Bracket {
 //
 // Selects the neighbours of `modFreq` in the array SECTION of `index`, reads
 // both entries and their files and hands them to Kind::store. A frequency
-// outside the calibrated range is -2, neighbours of different shape are -22,
-// a file that cannot be read is the reader's code, each with its message;
-// on every failure the record's image or table is emptied and nothing else
-// of the record changes. Throws the JSON library's exceptions and
-// FormatError for a malformed index.
+// outside the calibrated range is kyr::status::NO_ENTRY, neighbours of
+// different shape are kyr::status::INVALID_ARGUMENT, a file that cannot be
+// read is the reader's code, each with its message; on every failure the
+// record's image or table is emptied and nothing else of the record changes.
+// Throws the JSON library's exceptions and FormatError for a malformed index.
 template <class Kind>
 int buildFromNeighbours(const nlohmann::json& index, const std::string& dir, uint32_t modFreq,
                         typename Kind::Record& record) {
@@ -115,7 +118,7 @@ int buildFromNeighbours(const nlohmann::json& index, const std::string& dir, uin
         KYR_LOG_WARN("Selected modulation frequency %u Hz is outside of calibrated range.",
                      modFreq);
         Kind::clear(record);
-        return -2;
+        return kyr::status::NO_ENTRY;
     }
     if (n.lower != n.upper) {
         KYR_LOG_INFO(Kind::MESSAGES.interpolating, modFreq);
@@ -126,7 +129,7 @@ int buildFromNeighbours(const nlohmann::json& index, const std::string& dir, uin
     if (!b.lower.sameShape(b.upper)) {
         KYR_LOG_ERROR("%s", Kind::MESSAGES.sizeMismatch);
         Kind::clear(record);
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     int rc = readPhaseFile(std::filesystem::path(dir) / b.lower.file, b.lower.count(),
                            b.lowerValues, Kind::MESSAGES.fileFailed);

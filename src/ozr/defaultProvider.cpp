@@ -1,5 +1,7 @@
 #include "ozr/defaultProvider.h"
 
+#include "kyr/status.h"
+
 template <class DataT>
 DefaultProvider<DataT>& DefaultProvider<DataT>::getInstance() {
     static DefaultProvider instance;
@@ -15,7 +17,7 @@ DefaultProvider<DataT>::~DefaultProvider() = default;
 template <class DataT>
 int DefaultProvider<DataT>::getCalibrationData(uint32_t /*modFreq*/, DataT& data) {
     data = DataT{};
-    return -2;
+    return kyr::status::NO_ENTRY;
 }
 
 template <class DataT>

@@ -5,6 +5,7 @@
 
 #include "kyr/constants.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 #include "tofFrameImpl.h"
 
 namespace ozr::capture {
@@ -59,12 +60,12 @@ int captureFrom(SinkT& sink, Pipeline& pipeline, bool streaming, const Messages&
     auto impl = std::make_unique<TOFFrame::Impl>();
     if (!streaming && pipeline.singleCapture() != 0) {
         KYR_LOG_ERROR("%s", messages.singleCaptureFailed);
-        return -11;
+        return kyr::status::FAILED;
     }
     AppSink::BufferLock lock = sink.lockNextFrame(CAPTURE_TIMEOUT_MS);
     if (lock.timedout()) {
         KYR_LOG_ERROR("%s", messages.timeout);
-        return -110;
+        return kyr::status::TIMED_OUT;
     }
     sink.clearNewData();
     const ImageBase* sizing = fill(*impl);

@@ -13,8 +13,8 @@ namespace ozr::capture {
 // Each capture: when `streaming` is false, first has `pipeline` capture one
 // frame; then waits up to 1000 ms for the sink's next frame and, on success,
 // replaces `frame` with a new frame sharing the sink's images. Returns 0,
-// -11 when the single capture failed or -110 on time-out (each logged);
-// `frame` is untouched on failure.
+// kyr::status::FAILED when the single capture failed or kyr::status::TIMED_OUT
+// on time-out (each logged); `frame` is untouched on failure.
 int captureDistAmp(DistAmpSink<4>& sink, Pipeline& pipeline, bool streaming,
                    std::unique_ptr<TOFFrame>& frame);
 int captureDistAmp(DistAmpSink<12>& sink, Pipeline& pipeline, bool streaming,

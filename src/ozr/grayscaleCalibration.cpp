@@ -8,6 +8,7 @@
 #include "calibrationFiles.h"
 #include "calibrationProvider.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 namespace ozr::calibration {
 
@@ -52,7 +53,7 @@ int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, cons
     if (file.elementCount() != expected) {
         KYR_LOG_ERROR("Binary file %s has wrong size. Size: %zu Expected: %zu", path.c_str(),
                       file.elementCount(), expected);
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     std::vector<uint16_t> values;
     rc = file.read(values);
@@ -62,7 +63,7 @@ int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, cons
     }
     auto result = Image<uint16_t>::createNewBuffer(width, height);
     if (!result) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     (void)result->setData(values.data(), values.size());
     image = std::move(result);
@@ -80,7 +81,7 @@ int requestGrayscaleImage(const std::string& dir, const char* fileKey, bool pref
             if (!hasGrayscaleSection(index)) {
                 KYR_LOG_ERROR("Calibration info does not contain grayscale data");
                 image.reset();
-                return -61;
+                return kyr::status::NO_DATA;
             }
             const int rc = readGrayscaleImage(index, dir, fileKey, preferDrnu, image);
             if (rc == 0 && readMore) {

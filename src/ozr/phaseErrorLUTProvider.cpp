@@ -10,6 +10,7 @@
 #include "calibrationFiles.h"
 #include "calibrationProvider.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 #include "phaseInterpolation.h"
 
 namespace {
@@ -51,7 +52,7 @@ struct ErrorTables {
         std::unique_ptr<PhaseType<uint16_t>[]> table(new (std::nothrow) PhaseType<uint16_t>[size]);
         if (!table) {
             KYR_LOG_ERROR("Out of memory allocating a phase error LUT of %zu entries", size);
-            return -12;
+            return kyr::status::NO_MEMORY;
         }
         for (size_t i = 0; i < size; ++i) {
             table[i] = PhaseType<uint16_t>(ozr::calibration::interpolatePhaseError(

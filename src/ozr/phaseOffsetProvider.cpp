@@ -7,6 +7,7 @@
 
 #include "calibrationFiles.h"
 #include "calibrationProvider.h"
+#include "kyr/status.h"
 #include "phaseInterpolation.h"
 
 namespace {
@@ -60,7 +61,7 @@ struct OffsetImages {
                      uint32_t modFreq) {
         auto image = Image<PhaseType<uint16_t>>::createNewBuffer(b.lower.width, b.lower.height);
         if (!image) {
-            return -12;
+            return kyr::status::NO_MEMORY;
         }
         PhaseType<uint16_t>* out = image->getData();
         for (size_t i = 0; i < b.lowerValues.size(); ++i) {

@@ -39,8 +39,8 @@ public:
     Source<Image<PhaseType<uint16_t>>>* getPhaseSource() { return &phaseOffsetStage; }
 
     // MODULATION_FREQ_HZ, ENABLE_DCS_ROLLING_MODE and the three
-    // ENABLE_*_COMPENSATION controls (any non-zero value is on); 0, or -1
-    // for any other control.
+    // ENABLE_*_COMPENSATION controls (any non-zero value is on); 0, or
+    // kyr::status::NOT_HANDLED for any other control.
     int setControl(ozr::ControlID id, int32_t value) override;
     int getControl(ozr::ControlID id, int& value) override;
 

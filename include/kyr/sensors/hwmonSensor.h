@@ -17,12 +17,13 @@ public:
     ~HwMonSensor() override;
 
     // Finds the channel labelled `sensorLabel` and opens its input file.
-    // Channels whose input file is missing or cannot be opened are skipped.
-    // 0, or -1 when no usable channel exists.
+    // Channels whose input file is missing or cannot be opened are skipped. 0,
+    // or kyr::status::DEVICE_ERROR when no usable channel exists.
     int connectSensor(const std::string& sensorLabel);
 
-    // Reads a fresh sample (millidegrees Celsius in the file). 0, or -1 when
-    // nothing is connected, nothing could be read or the text is no number.
+    // Reads a fresh sample (millidegrees Celsius in the file). 0, or
+    // kyr::status::DEVICE_ERROR when nothing is connected, nothing could be
+    // read or the text is no number.
     int getTemperature(float& celsius) const override;
 
 private:

@@ -40,10 +40,11 @@ public:
     V4l2Sensor(std::string videoPath, std::string subdevPath);
     ~V4l2Sensor() override;
 
-    // Opens both nodes: 0, or -1 (logged) when either fails; then neither
-    // stays open. Opening an open device does nothing.
+    // Opens both nodes: 0, or kyr::status::DEVICE_ERROR (logged) when either
+    // fails; then neither stays open. Opening an open device does nothing.
     int open();
-    // Closes both nodes and unmaps the buffers: 0, or -114 when closed.
+    // Closes both nodes and unmaps the buffers: 0, or
+    // kyr::status::ALREADY_CLOSED when closed.
     int close();
     bool isOpened() const { return isOpen; }
 
@@ -58,8 +59,9 @@ public:
 
     // Hands every buffer to the driver. 0 or the first failing result.
     int queueAllBuffers();
-    // Waits up to `timeout_ms` for a filled buffer and takes it: 0, -110 on
-    // time-out, -16 when the node is not readable, or the failing result.
+    // Waits up to `timeout_ms` for a filled buffer and takes it: 0,
+    // kyr::status::TIMED_OUT on time-out, kyr::status::BUSY when the node is
+    // not readable, or the failing result.
     int dequeueBuffer(v4l2_buffer& buffer, uint32_t timeout_ms);
     // Gives a dequeued buffer back to the driver. 0 or the failing result.
     int enqueueBuffer(v4l2_buffer& buffer);
@@ -69,7 +71,8 @@ public:
     int setFormat(const ozr::VideoFormat& format) override;
     int getFormat(ozr::VideoFormat& format) override;
     // Copies the next frame into `image`. A frame whose size differs from the
-    // image's is refused with -22 (the driver buffer is queued again).
+    // image's is refused with kyr::status::INVALID_ARGUMENT (the driver buffer
+    // is queued again).
     int nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t timeout_ms) override;
     int setStreaming(bool on) override;
 

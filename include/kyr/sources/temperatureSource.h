@@ -12,7 +12,8 @@ public:
     explicit TemperatureSource(TempSensorIF* sensor) : tempSensor(sensor) {}
 
     // Reads one value and publishes it. Returns the sensor's nonzero status
-    // without publishing, -1 without a sensor, else the publication's result.
+    // without publishing, kyr::status::DEVICE_ERROR without a sensor, else the
+    // publication's result.
     int captureNext();
 
 private:

@@ -12,9 +12,10 @@ class Subtract : public Stage<Image<int16_t>> {
 public:
     Subtract();
 
-    // 0 on success; -1 (logged, nothing published) when the two images
-    // differ in size; -22 for a missing image, -12 when the output image
-    // cannot be allocated.
+    // 0 on success; kyr::status::SIZE_MISMATCH (logged, nothing published)
+    // when the two images differ in size; kyr::status::INVALID_ARGUMENT for a
+    // missing image, kyr::status::NO_MEMORY when the output image cannot be
+    // allocated.
     int action() override;
 
     Input<Image<uint16_t>> minuend;

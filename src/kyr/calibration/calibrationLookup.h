@@ -9,6 +9,7 @@
 
 #include "kyr/calibration/calibrationDataRegistry.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 template <class DataT>
 int lookUpCalibrationData(uint32_t modFreq, DataT& data) noexcept {
@@ -21,5 +22,5 @@ int lookUpCalibrationData(uint32_t modFreq, DataT& data) noexcept {
         KYR_LOG_ERROR("Calibration provider failed: unknown exception");
     }
     data = DataT{};
-    return -22;
+    return kyr::status::INVALID_ARGUMENT;
 }

@@ -2,6 +2,7 @@
 
 #include "kyr/platform.h"
 #include "kyr/sources/ozrSensorSourceIF.h"
+#include "kyr/status.h"
 
 OZRSensorPipeline::~OZRSensorPipeline() {
     // Concrete pipelines stop in their own destructors; this only catches a
@@ -10,11 +11,13 @@ OZRSensorPipeline::~OZRSensorPipeline() {
 }
 
 int OZRSensorPipeline::setFormat(const ozr::VideoFormat& format) {
-    return sensorSource == nullptr ? -22 : sensorSource->setFormat(format);
+    return sensorSource == nullptr ? kyr::status::INVALID_ARGUMENT
+                                   : sensorSource->setFormat(format);
 }
 
 int OZRSensorPipeline::getFormat(ozr::VideoFormat& format) {
-    return sensorSource == nullptr ? -22 : sensorSource->getFormat(format);
+    return sensorSource == nullptr ? kyr::status::INVALID_ARGUMENT
+                                   : sensorSource->getFormat(format);
 }
 
 void OZRSensorPipeline::streamingThread_cb(size_t nFrames) {

@@ -1,6 +1,7 @@
 #include "kyr/pipeline.h"
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 Pipeline::~Pipeline() {
     stopStream(true);
@@ -8,7 +9,7 @@ Pipeline::~Pipeline() {
 
 int Pipeline::startStream(size_t nFrames) {
     if (isStreaming.load()) {
-        return -16;
+        return kyr::status::BUSY;
     }
     // A stream that ended by itself leaves its thread to be joined.
     if (streamingThread.joinable()) {
@@ -26,7 +27,7 @@ int Pipeline::stopStream(bool stop) {
         }
         if (!streamingThread.joinable()) {
             KYR_LOG_ERROR("Streaming thread not joinable while streaming was active");
-            return -11;
+            return kyr::status::FAILED;
         }
     } else if (!streamingThread.joinable()) {
         return 0;
@@ -39,12 +40,12 @@ int Pipeline::singleCapture() {
     int r = startStream(1);
     if (r < 0) {
         KYR_LOG_ERROR("Failed to start stream for single frame capture: %d", r);
-        return -11;
+        return kyr::status::FAILED;
     }
     r = stopStream(false);
     if (r < 0) {
         KYR_LOG_ERROR("Failed to stop stream after single frame capture: %d", r);
-        return -11;
+        return kyr::status::FAILED;
     }
     return 0;
 }

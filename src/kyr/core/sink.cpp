@@ -1,5 +1,7 @@
 #include "kyr/sink.h"
 
+#include "kyr/stage.h"
+
 SinkBase::~SinkBase() {
     if (input != nullptr) {
         input->unregisterListener(this);
@@ -8,7 +10,7 @@ SinkBase::~SinkBase() {
 
 int SinkBase::run() {
     if (!buffer_in) {
-        return -1;
+        return StageBase::NOT_REGISTERED;
     }
     const int r = action();
     if (r != 0) {

@@ -2,6 +2,7 @@
 
 #include "kyr/platform.h"
 #include "kyr/sink.h"
+#include "kyr/status.h"
 
 SourceBase::~SourceBase() {
     for (size_t i = 0; i < listener_count; ++i) {
@@ -14,7 +15,7 @@ SourceBase::~SourceBase() {
 int SourceBase::registerListener(SinkBase* sink) {
     if (listener_count >= MAX_LISTENERS) {
         KYR_LOG_ERROR("SourceBase: Too many listeners! Maximum is %zu.", MAX_LISTENERS);
-        return -28;
+        return kyr::status::NO_SPACE;
     }
     listeners_[listener_count++] = sink;
     return 0;

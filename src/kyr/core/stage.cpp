@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void StageBase::setName(const char* text) {
 int StageBase::registerInput(SinkBase* sink) {
     if (dependencies.count >= MAX_DEPENDENCIES) {
         KYR_LOG_ERROR("StageBase: Too many dependencies! Maximum is %zu.", MAX_DEPENDENCIES);
-        return -28;
+        return kyr::status::NO_SPACE;
     }
     dependencies.entity[dependencies.count++] = sink;
     return 0;

@@ -23,7 +23,8 @@ public:
     void setCompensation(bool enable) { enabled = enable; }
     bool isCompensationActive() const { return enabled; }
 
-    // 0; -22 without an input image, -12 when the output cannot be allocated.
+    // 0; kyr::status::INVALID_ARGUMENT without an input image,
+    // kyr::status::NO_MEMORY when the output cannot be allocated.
     int action() override;
 
     Input<Image<PhaseType<uint16_t>>> phaseInput;

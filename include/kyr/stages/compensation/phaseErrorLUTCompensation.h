@@ -28,7 +28,8 @@ public:
     // Takes over a table of `size` entries.
     void setLut(std::unique_ptr<PhaseType<uint16_t>[]> table, size_t size);
 
-    // 0; -22 without an input image, -12 when the output cannot be allocated.
+    // 0; kyr::status::INVALID_ARGUMENT without an input image,
+    // kyr::status::NO_MEMORY when the output cannot be allocated.
     int action() override;
 
     Input<Image<PhaseType<uint16_t>>> input;

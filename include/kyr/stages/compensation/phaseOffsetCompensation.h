@@ -27,7 +27,8 @@ public:
 
     void setPhaseOffsetImage(std::shared_ptr<Image<PhaseType<uint16_t>>> image);
 
-    // 0; -22 without an input image, -12 when an image cannot be allocated.
+    // 0; kyr::status::INVALID_ARGUMENT without an input image,
+    // kyr::status::NO_MEMORY when an image cannot be allocated.
     int action() override;
 
     Input<Image<PhaseType<uint16_t>>> input;

@@ -1,6 +1,7 @@
 #include "kyr/graphs/dcs2DistAmpGraph.h"
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 DCS2DistAmpGraph::DCS2DistAmpGraph(uint32_t modulationFrequencyHz)
     : modulationFrequencyHz(modulationFrequencyHz),
@@ -69,7 +70,7 @@ int DCS2DistAmpGraph::setControl(ozr::ControlID id, int32_t value) {
             tempCompensationStage.setCompensation(value != 0);
             return 0;
         default:
-            return -1;
+            return kyr::status::NOT_HANDLED;
     }
 }
 
@@ -91,7 +92,7 @@ int DCS2DistAmpGraph::getControl(ozr::ControlID id, int& value) {
             value = tempCompensationStage.isCompensationActive() ? 1 : 0;
             return 0;
         default:
-            return -1;
+            return kyr::status::NOT_HANDLED;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "kyr/pipelines/dcs4Pipeline.h"
 
 #include "kyr/sources/ozrSensorSourceIF.h"
+#include "kyr/status.h"
 
 DCS4Pipeline::DCS4Pipeline(OZRSensorSourceIF& source) : OZRSensorPipeline(&source) {
     (void)source.setControl(ozr::ControlID::ACQUISITION_MODE,
@@ -19,7 +20,7 @@ DCS4Pipeline::~DCS4Pipeline() {
 int DCS4Pipeline::setControl(ozr::ControlID id, int32_t value) {
     if (id == ozr::ControlID::ACQUISITION_MODE &&
         value != static_cast<int32_t>(ozr::AcquisitionMode::DCS4)) {
-        return -1;
+        return kyr::status::NOT_HANDLED;
     }
     return sensorSource->setControl(id, value);
 }

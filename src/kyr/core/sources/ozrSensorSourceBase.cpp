@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 namespace {
 
@@ -64,10 +65,10 @@ int OZRSensorSourceBase::setAcquisitionMode(ozr::AcquisitionMode mode) {
     size_t count = 0;
     if (!imagesPerFrame(mode, count)) {
         KYR_LOG_ERROR("Invalid acquisition mode: %d", static_cast<int>(mode));
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     const int r = videoDev->setControl(ozr::ControlID::ACQUISITION_MODE,
                                        static_cast<int32_t>(deviceMode(mode)));
@@ -82,7 +83,7 @@ int OZRSensorSourceBase::setAcquisitionMode(ozr::AcquisitionMode mode) {
 
 int OZRSensorSourceBase::setupStreaming() {
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     int r = videoDev->getFormat(currentFormat);
     if (r < 0) {
@@ -113,7 +114,7 @@ int OZRSensorSourceBase::prepareStream(ozr::AcquisitionMode /*mode*/) {
 
 int OZRSensorSourceBase::fetchNext() {
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return videoDev->setControl(ozr::ControlID::TRIGGER_SHUTTER, 1);
 }
@@ -128,7 +129,7 @@ int OZRSensorSourceBase::triggerFollowingFrame() {
 
 int OZRSensorSourceBase::stopStreaming() {
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return videoDev->setStreaming(false);
 }
@@ -136,8 +137,8 @@ int OZRSensorSourceBase::stopStreaming() {
 int OZRSensorSourceBase::readImage(std::shared_ptr<Image<uint16_t>>& image) {
     image = Image<uint16_t>::createNewBuffer(currentFormat.width, currentFormat.height);
     if (!image) {
-        KYR_LOG_ERROR("Failed to get next frame: %d", -12);
-        return -12;
+        KYR_LOG_ERROR("Failed to get next frame: %d", kyr::status::NO_MEMORY);
+        return kyr::status::NO_MEMORY;
     }
     const int r = videoDev->nextFrame(image, imageTimeoutMs());
     if (r < 0) {
@@ -151,14 +152,14 @@ int OZRSensorSourceBase::readImage(std::shared_ptr<Image<uint16_t>>& image) {
 int OZRSensorSourceBase::publish(size_t index, std::shared_ptr<Image<uint16_t>>&& image) {
     const int r = out[index].fire(std::move(image));
     if (r != 0) {
-        KYR_LOG_ERROR("Failed to fire DCS image: %s", std::strerror(r < 0 ? -r : r));
+        KYR_LOG_ERROR("Failed to fire DCS image: %s", kyr::status::text(r));
     }
     return r;
 }
 
 int OZRSensorSourceBase::captureNext(bool triggerNext) {
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     const int r = tempSource.captureNext();
     if (r < 0) {
@@ -196,12 +197,12 @@ int OZRSensorSourceBase::setControl(ozr::ControlID id, int32_t value) {
     if (id == ozr::ControlID::ACQUISITION_MODE) {
         if (!isMode(value)) {
             KYR_LOG_ERROR("Invalid acquisition mode: %d", value);
-            return -22;
+            return kyr::status::INVALID_ARGUMENT;
         }
         return setAcquisitionMode(static_cast<ozr::AcquisitionMode>(value));
     }
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return videoDev->setControl(id, value);
 }
@@ -212,21 +213,21 @@ int OZRSensorSourceBase::getControl(ozr::ControlID id, int& value) {
         return 0;
     }
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return videoDev->getControl(id, value);
 }
 
 int OZRSensorSourceBase::setFormat(const ozr::VideoFormat& format) {
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return videoDev->setFormat(format);
 }
 
 int OZRSensorSourceBase::getFormat(ozr::VideoFormat& format) {
     if (!hasVideoDevice()) {
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     return videoDev->getFormat(format);
 }

@@ -2,9 +2,11 @@
 
 #include <memory>
 
+#include "kyr/status.h"
+
 int TemperatureSource::captureNext() {
     if (tempSensor == nullptr) {
-        return -1;
+        return kyr::status::DEVICE_ERROR;
     }
     float celsius = 0.0f;
     const int r = tempSensor->getTemperature(celsius);

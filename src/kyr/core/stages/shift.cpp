@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 template <typename T>
 Shift<T>::Shift() : Shift(0) {}
@@ -18,11 +19,11 @@ int Shift<T>::action() {
     const std::shared_ptr<Image<T>> in = input.value();
     if (!in) {
         KYR_LOG_ERROR("Input image is null");
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     std::shared_ptr<Image<T>> out = Image<T>::createNewBuffer(in->getWidth(), in->getHeight());
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     // The samples are promoted to int, so a shift by 16 is defined and
     // leaves only the sign.

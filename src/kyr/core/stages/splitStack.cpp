@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 SplitStack::SplitStack() : Stage<Image<uint16_t>>("SplitStack") {
     input.setOwner(*this);
@@ -13,14 +14,14 @@ int SplitStack::action() {
     const std::shared_ptr<Image<uint16_t>> in = input.value();
     if (!in) {
         KYR_LOG_ERROR("Input image is null");
-        return -22;
+        return kyr::status::INVALID_ARGUMENT;
     }
     const size_t w = in->getWidth();
     const size_t h = in->getHeight();
     const size_t half = w / 2;  // an odd last column has no partner and is dropped
     std::shared_ptr<Image<uint16_t>> out = Image<uint16_t>::createNewBuffer(half, 2 * h);
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     const uint16_t* src = in->getData();
     uint16_t* dst = out->getData();

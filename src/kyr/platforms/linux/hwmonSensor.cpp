@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 namespace fs = std::filesystem;
 
@@ -60,11 +61,14 @@ bool isRegularFile(const fs::path& path) {
     return fs::is_regular_file(path, ec);  // follows links
 }
 
-// Opens the input file of the first channel labelled `label`; -1 when there
-// is no channel whose input file opens.
+// The descriptor of no channel.
+constexpr int NO_CHANNEL = -1;
+
+// Opens the input file of the first channel labelled `label` and returns its
+// descriptor; NO_CHANNEL when there is no channel whose input file opens.
 int openChannel(const std::string& root, const std::string& label) {
     if (label.empty() || root.empty()) {
-        return -1;
+        return NO_CHANNEL;
     }
     std::error_code ec;
     for (fs::directory_iterator dev(root, ec), end; !ec && dev != end; dev.increment(ec)) {
@@ -80,7 +84,8 @@ int openChannel(const std::string& root, const std::string& label) {
                 continue;
             }
             const fs::path input = dev->path() / inputFileFor(name);
-            const int fd = isRegularFile(input) ? ::open(input.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+            const int fd =
+                isRegularFile(input) ? ::open(input.c_str(), O_RDONLY | O_CLOEXEC) : NO_CHANNEL;
             if (fd >= 0) {
                 return fd;
             }
@@ -90,7 +95,7 @@ int openChannel(const std::string& root, const std::string& label) {
                          input.c_str());
         }
     }
-    return -1;
+    return NO_CHANNEL;
 }
 
 }  // namespace
@@ -117,25 +122,25 @@ int HwMonSensor::connectSensor(const std::string& sensorLabel) {
         ::close(sensorFd);
     }
     sensorFd = openChannel(hwmonRootPath, sensorLabel);
-    return sensorFd >= 0 ? 0 : -1;
+    return sensorFd >= 0 ? kyr::status::OK : kyr::status::DEVICE_ERROR;
 }
 
 int HwMonSensor::getTemperature(float& celsius) const {
     celsius = 0.0f;
     if (sensorFd < 0) {
-        return -1;
+        return kyr::status::DEVICE_ERROR;
     }
     char text[16];
     const ssize_t n = ::pread(sensorFd, text, sizeof(text) - 1, 0);
     if (n < 1) {
-        return -1;
+        return kyr::status::DEVICE_ERROR;
     }
     const char* const end = text + n;
     long long millidegrees = 0;
     const auto [next, ec] = std::from_chars(text, end, millidegrees, 10);
     if (ec != std::errc() || next == end || *next != '\n') {
         KYR_LOG_ERROR("Failed to parse temperature value: invalid format");
-        return -1;
+        return kyr::status::DEVICE_ERROR;
     }
     celsius = static_cast<float>(static_cast<double>(millidegrees) / 1000.0);
     return 0;

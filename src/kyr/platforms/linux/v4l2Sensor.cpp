@@ -13,13 +13,9 @@
 #include <utility>
 
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 namespace {
-
-constexpr int STATUS_INVALID = -22;     // EINVAL
-constexpr int STATUS_BUSY = -16;        // EBUSY
-constexpr int STATUS_TIMED_OUT = -110;  // ETIMEDOUT
-constexpr int STATUS_CLOSED = -114;     // EALREADY
 
 // An ioctl that is restarted when a signal interrupts it.
 int xioctl(int fd, unsigned long request, void* arg) {
@@ -28,11 +24,6 @@ int xioctl(int fd, unsigned long request, void* arg) {
         r = ::ioctl(fd, request, arg);
     } while (r == -1 && errno == EINTR);
     return r;
-}
-
-// Text of a negative status.
-const char* statusText(int status) {
-    return std::strerror(-status);
 }
 
 }  // namespace
@@ -61,12 +52,12 @@ std::unique_ptr<V4l2Sensor> V4l2Sensor::acquire(std::string videoPath, std::stri
     auto sensor = std::make_unique<V4l2Sensor>(std::move(videoPath), std::move(subdevPath));
     int r = sensor->open();
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to open sensor device: %s", statusText(r));
+        KYR_LOG_ERROR("Failed to open sensor device: %s", kyr::status::text(r));
         return nullptr;
     }
     r = sensor->initialize(nBuffers);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to initialize sensor device: %s", statusText(r));
+        KYR_LOG_ERROR("Failed to initialize sensor device: %s", kyr::status::text(r));
         return nullptr;
     }
     return sensor;
@@ -94,7 +85,7 @@ int V4l2Sensor::open() {
             }
             *fd = -1;
         }
-        return -1;
+        return kyr::status::DEVICE_ERROR;
     }
     isOpen = true;
     return 0;
@@ -102,7 +93,7 @@ int V4l2Sensor::open() {
 
 int V4l2Sensor::close() {
     if (!isOpen) {
-        return STATUS_CLOSED;
+        return kyr::status::ALREADY_CLOSED;
     }
     for (int* fd : {&fdVideoDev, &fdVideoSubdev}) {
         if (*fd >= 0) {
@@ -118,12 +109,12 @@ int V4l2Sensor::close() {
 int V4l2Sensor::initialize(size_t nBuffers) {
     if (!isOpen && open() < 0) {
         KYR_LOG_ERROR("Failed to open devices during initialization");
-        return -1;
+        return kyr::status::DEVICE_ERROR;
     }
     int r = setControl(ozr::ControlID::ACQUISITION_MODE,
                        static_cast<int32_t>(ozr::AcquisitionMode::DIST_AMP));
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set acquisition mode: %s", statusText(r));
+        KYR_LOG_ERROR("Failed to set acquisition mode: %s", kyr::status::text(r));
         return r;
     }
     // Drivers refuse a format change while buffers exist: release those of
@@ -133,19 +124,19 @@ int V4l2Sensor::initialize(size_t nBuffers) {
     ozr::VideoFormat format{};
     r = getFormat(format);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to get format: %s", statusText(r));
+        KYR_LOG_ERROR("Failed to get format: %s", kyr::status::text(r));
         return r;
     }
     KYR_LOG_INFO("Current format: width=%u, height=%u, pitch=%u", format.width, format.height,
                  format.pitch);
     r = setFormat(format);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set format: %s", statusText(r));
+        KYR_LOG_ERROR("Failed to set format: %s", kyr::status::text(r));
         return r;
     }
     r = prepareBuffers(nBuffers);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to prepare buffers: %s", statusText(r));
+        KYR_LOG_ERROR("Failed to prepare buffers: %s", kyr::status::text(r));
         return r;
     }
     return 0;
@@ -154,7 +145,7 @@ int V4l2Sensor::initialize(size_t nBuffers) {
 int V4l2Sensor::prepareBuffers(size_t n) {
     if (n > MAX_BUFFERS) {
         KYR_LOG_ERROR("Invalid number of buffers: %zu (at most %zu)", n, MAX_BUFFERS);
-        return STATUS_INVALID;
+        return kyr::status::INVALID_ARGUMENT;
     }
     cleanupBuffers();
     bufferList.assign(n, Buffers{});
@@ -164,8 +155,8 @@ int V4l2Sensor::prepareBuffers(size_t n) {
     req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     req.memory = V4L2_MEMORY_MMAP;
     if (xioctl(fdVideoDev, VIDIOC_REQBUFS, &req) < 0) {
-        KYR_LOG_ERROR("Failed to request buffers: %s", std::strerror(errno));
-        return -1;
+        KYR_LOG_ERROR("Failed to request buffers: %s", kyr::status::text(errno));
+        return kyr::status::DEVICE_ERROR;
     }
     if (n == 0) {
         return 0;
@@ -177,15 +168,15 @@ int V4l2Sensor::prepareBuffers(size_t n) {
         buf.index = static_cast<uint32_t>(i);
         if (xioctl(fdVideoDev, VIDIOC_QUERYBUF, &buf) < 0) {
             KYR_LOG_ERROR("Failed to query buffer %d: %s", static_cast<int>(i),
-                          std::strerror(errno));
-            return -1;
+                          kyr::status::text(errno));
+            return kyr::status::DEVICE_ERROR;
         }
         void* start = ::mmap(nullptr, buf.length, PROT_READ | PROT_WRITE, MAP_SHARED, fdVideoDev,
                              static_cast<off_t>(buf.m.offset));
         if (start == MAP_FAILED) {
             KYR_LOG_ERROR("Failed to mmap buffer %d: %s", static_cast<int>(i),
-                          std::strerror(errno));
-            return -1;
+                          kyr::status::text(errno));
+            return kyr::status::DEVICE_ERROR;
         }
         bufferList[i].start = start;
         bufferList[i].length = buf.length;
@@ -206,7 +197,7 @@ void V4l2Sensor::cleanupBuffers() {
         req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         req.memory = V4L2_MEMORY_MMAP;
         if (xioctl(fdVideoDev, VIDIOC_REQBUFS, &req) < 0) {
-            KYR_LOG_ERROR("Failed to release buffers: %s", std::strerror(errno));
+            KYR_LOG_ERROR("Failed to release buffers: %s", kyr::status::text(errno));
         }
     }
 }
@@ -220,7 +211,7 @@ int V4l2Sensor::queueAllBuffers() {
         const int r = xioctl(fdVideoDev, VIDIOC_QBUF, &buf);
         if (r < 0) {
             KYR_LOG_ERROR("Failed to queue buffer %d: %s", static_cast<int>(i),
-                          std::strerror(errno));
+                          kyr::status::text(errno));
             return r;
         }
     }
@@ -232,18 +223,19 @@ int V4l2Sensor::setStreaming(bool on) {
     if (on) {
         int r = queueAllBuffers();
         if (r < 0) {
-            KYR_LOG_ERROR("Failed to queue buffers before starting stream: %s", statusText(r));
+            KYR_LOG_ERROR("Failed to queue buffers before starting stream: %s",
+                          kyr::status::text(r));
             return r;
         }
         r = xioctl(fdVideoDev, VIDIOC_STREAMON, &type);
         if (r < 0) {
-            KYR_LOG_ERROR("Failed to start streaming: %s", std::strerror(errno));
+            KYR_LOG_ERROR("Failed to start streaming: %s", kyr::status::text(errno));
             return r;
         }
     } else {
         const int r = xioctl(fdVideoDev, VIDIOC_STREAMOFF, &type);
         if (r < 0) {
-            KYR_LOG_ERROR("Failed to stop streaming: %s", std::strerror(errno));
+            KYR_LOG_ERROR("Failed to stop streaming: %s", kyr::status::text(errno));
             return r;
         }
     }
@@ -256,10 +248,10 @@ int V4l2Sensor::dequeueBuffer(v4l2_buffer& buffer, uint32_t timeout_ms) {
     pfd.events = POLLIN;
     const int timeout = static_cast<int>(std::min<uint32_t>(timeout_ms, INT_MAX));
     if (::poll(&pfd, 1, timeout) < 1) {
-        return STATUS_TIMED_OUT;
+        return kyr::status::TIMED_OUT;
     }
     if ((pfd.revents & POLLIN) == 0) {
-        return STATUS_BUSY;
+        return kyr::status::BUSY;
     }
     buffer = v4l2_buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -279,7 +271,7 @@ int V4l2Sensor::dequeueBuffer(v4l2_buffer& buffer, uint32_t timeout_ms) {
 int V4l2Sensor::enqueueBuffer(v4l2_buffer& buffer) {
     const int r = xioctl(fdVideoDev, VIDIOC_QBUF, &buffer);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to enqueue buffer: %s", std::strerror(errno));
+        KYR_LOG_ERROR("Failed to enqueue buffer: %s", kyr::status::text(errno));
         return r;
     }
     return 0;
@@ -287,7 +279,7 @@ int V4l2Sensor::enqueueBuffer(v4l2_buffer& buffer) {
 
 int V4l2Sensor::nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t timeout_ms) {
     if (!image) {
-        return STATUS_INVALID;
+        return kyr::status::INVALID_ARGUMENT;
     }
     v4l2_buffer buffer{};
     int r = dequeueBuffer(buffer, static_cast<uint32_t>(std::min<size_t>(timeout_ms, UINT32_MAX)));
@@ -302,12 +294,12 @@ int V4l2Sensor::nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t timeou
     if (buffer.index >= bufferList.size() || bufferList[buffer.index].start == nullptr) {
         KYR_LOG_ERROR("Driver returned buffer %u, but only %zu buffers are mapped", buffer.index,
                       bufferList.size());
-        status = STATUS_INVALID;
+        status = kyr::status::INVALID_ARGUMENT;
     } else if (buffer.bytesused != image->size() ||
                buffer.bytesused > bufferList[buffer.index].length) {
         KYR_LOG_ERROR("Frame of %u bytes does not fit an image of %zu bytes; frame dropped",
                       buffer.bytesused, image->size());
-        status = STATUS_INVALID;
+        status = kyr::status::INVALID_ARGUMENT;
     } else if (buffer.bytesused != 0) {
         std::memcpy(image->getData(), bufferList[buffer.index].start, buffer.bytesused);
     }
@@ -325,7 +317,7 @@ int V4l2Sensor::getFormat(ozr::VideoFormat& format) {
     fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     const int r = xioctl(fdVideoDev, VIDIOC_G_FMT, &fmt);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to get format: %s", std::strerror(errno));
+        KYR_LOG_ERROR("Failed to get format: %s", kyr::status::text(errno));
         return r;
     }
     format.width = fmt.fmt.pix.width;
@@ -339,7 +331,7 @@ int V4l2Sensor::setFormat(const ozr::VideoFormat& format) {
     fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     int r = xioctl(fdVideoDev, VIDIOC_G_FMT, &fmt);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to get format: %s", std::strerror(errno));
+        KYR_LOG_ERROR("Failed to get format: %s", kyr::status::text(errno));
         return r;
     }
     fmt.fmt.pix.width = format.width;
@@ -347,7 +339,7 @@ int V4l2Sensor::setFormat(const ozr::VideoFormat& format) {
     fmt.fmt.pix.pixelformat = V4L2_PIX_FMT_Y16;
     r = xioctl(fdVideoDev, VIDIOC_S_FMT, &fmt);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set format: %s", std::strerror(errno));
+        KYR_LOG_ERROR("Failed to set format: %s", kyr::status::text(errno));
         return r;
     }
     return 0;
@@ -357,13 +349,14 @@ int V4l2Sensor::getControl(ozr::ControlID id, int& value) {
     const auto entry = controlIdMap.find(id);
     if (entry == controlIdMap.end()) {
         KYR_LOG_ERROR("Invalid control ID: %d", static_cast<int>(id));
-        return STATUS_INVALID;
+        return kyr::status::INVALID_ARGUMENT;
     }
     v4l2_control ctrl{};
     ctrl.id = entry->second;
     const int r = xioctl(fdVideoSubdev, VIDIOC_G_CTRL, &ctrl);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to get control %d: %s", static_cast<int>(id), std::strerror(errno));
+        KYR_LOG_ERROR("Failed to get control %d: %s", static_cast<int>(id),
+                      kyr::status::text(errno));
         return r;
     }
     if (id != ozr::ControlID::ACQUISITION_MODE) {
@@ -379,13 +372,13 @@ int V4l2Sensor::getControl(ozr::ControlID id, int& value) {
         }
     }
     KYR_LOG_ERROR("Unknown acquisition type %d reported by the driver", ctrl.value);
-    return STATUS_INVALID;
+    return kyr::status::INVALID_ARGUMENT;
 }
 
 int V4l2Sensor::setControl(ozr::ControlID id, int32_t value) {
     const auto entry = controlIdMap.find(id);
     if (entry == controlIdMap.end()) {
-        return STATUS_INVALID;
+        return kyr::status::INVALID_ARGUMENT;
     }
     if (id == ozr::ControlID::ACQUISITION_MODE) {
         const auto mode = (value >= 0 && value <= UINT8_MAX)
@@ -393,7 +386,7 @@ int V4l2Sensor::setControl(ozr::ControlID id, int32_t value) {
                               : acquisitionModeMap.end();
         if (mode == acquisitionModeMap.end()) {
             KYR_LOG_ERROR("Acquisition mode %d is not supported by the device", value);
-            return STATUS_INVALID;
+            return kyr::status::INVALID_ARGUMENT;
         }
         value = mode->second;
     }
@@ -402,7 +395,8 @@ int V4l2Sensor::setControl(ozr::ControlID id, int32_t value) {
     ctrl.value = value;
     const int r = xioctl(fdVideoSubdev, VIDIOC_S_CTRL, &ctrl);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set control %d: %s", static_cast<int>(id), std::strerror(errno));
+        KYR_LOG_ERROR("Failed to set control %d: %s", static_cast<int>(id),
+                      kyr::status::text(errno));
         return r;
     }
     return 0;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/stages/basic_math/imagePair.h"
+#include "kyr/status.h"
 #include "optimized/arithmeticKernels.h"
 
 Amplitude::Amplitude() : diff0(*this), diff1(*this) {
@@ -20,7 +21,7 @@ int Amplitude::action() {
     }
     auto out = Image<uint16_t>::createNewBuffer(d0->getWidth(), d0->getHeight());
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::amplitude(d0->getData(), d1->getData(), out->getData(), d0->pixelCount());
     buffer_out = std::move(out);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/stages/basic_math/imagePair.h"
+#include "kyr/status.h"
 #include "optimized/arithmeticKernels.h"
 
 // The phase image is written as its raw 16-bit values.
@@ -28,7 +29,7 @@ int Atan2CORDIC<T>::action() {
     }
     auto out = Image<PhaseType<uint16_t>>::createNewBuffer(y->getWidth(), y->getHeight());
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::atan2Cordic(y->getData(), x->getData(),
                               reinterpret_cast<uint16_t*>(out->getData()), y->pixelCount());

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/stages/basic_math/imagePair.h"
+#include "kyr/status.h"
 #include "optimized/arithmeticKernels.h"
 
 Subtract::Subtract() : minuend(*this), subtrahend(*this) {
@@ -20,7 +21,7 @@ int Subtract::action() {
     }
     auto out = Image<int16_t>::createNewBuffer(a->getWidth(), a->getHeight());
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::subtract(a->getData(), b->getData(), out->getData(), a->pixelCount());
     buffer_out = std::move(out);

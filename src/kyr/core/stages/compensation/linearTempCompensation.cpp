@@ -4,6 +4,7 @@
 
 #include "calibration/calibrationLookup.h"
 #include "core/stages/compensation/phaseImage.h"
+#include "kyr/status.h"
 #include "optimized/phaseKernels.h"
 
 LinearTempCompensation::LinearTempCompensation(uint32_t modulationFrequencyHz)
@@ -37,7 +38,7 @@ int LinearTempCompensation::action() {
                                        : 0;
     auto out = kyr::kernels::newPhaseImageLike(*in);
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::subtractPhaseShift(kyr::kernels::rawPhases(*in), shift,
                                      kyr::kernels::rawPhases(*out), in->pixelCount());

@@ -4,6 +4,7 @@
 
 #include "calibration/calibrationLookup.h"
 #include "core/stages/compensation/phaseImage.h"
+#include "kyr/status.h"
 #include "optimized/phaseKernels.h"
 
 PhaseErrorLUTCompensation::PhaseErrorLUTCompensation(uint32_t modulationFrequencyHz)
@@ -41,7 +42,7 @@ int PhaseErrorLUTCompensation::action() {
     }
     auto out = kyr::kernels::newPhaseImageLike(*in);
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::compensatePhaseError(kyr::kernels::rawPhases(*in),
                                        reinterpret_cast<const uint16_t*>(lut.get()), lutWide.get(),

@@ -9,6 +9,7 @@
 #include "kyr/image.h"
 #include "kyr/phaseType.h"
 #include "kyr/platform.h"
+#include "kyr/status.h"
 
 namespace kyr::kernels {
 
@@ -32,7 +33,7 @@ inline std::shared_ptr<Image<PhaseType<uint16_t>>> newPhaseImageLike(const Image
 // Logs that a stage ran without an input image and returns -22.
 inline int missingInput(const char* stageName) {
     KYR_LOG_ERROR("%s: no input image", stageName);
-    return -22;
+    return kyr::status::INVALID_ARGUMENT;
 }
 
 }  // namespace kyr::kernels

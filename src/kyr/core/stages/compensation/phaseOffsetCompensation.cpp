@@ -5,6 +5,7 @@
 
 #include "calibration/calibrationLookup.h"
 #include "core/stages/compensation/phaseImage.h"
+#include "kyr/status.h"
 #include "optimized/phaseKernels.h"
 
 PhaseOffsetCompensation::PhaseOffsetCompensation(uint32_t modulationFrequencyHz) : input(*this) {
@@ -44,7 +45,7 @@ int PhaseOffsetCompensation::action() {
     if (!phaseOffsetImage || phaseOffsetImage->pixelCount() < in->pixelCount()) {
         auto zero = kyr::kernels::newPhaseImageLike(*in);
         if (!zero) {
-            return -12;
+            return kyr::status::NO_MEMORY;
         }
         if (zero->size() != 0) {
             std::memset(static_cast<void*>(zero->getData()), 0, zero->size());
@@ -55,7 +56,7 @@ int PhaseOffsetCompensation::action() {
     }
     auto out = kyr::kernels::newPhaseImageLike(*in);
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::subtractPhase(kyr::kernels::rawPhases(*in),
                                 kyr::kernels::rawPhases(*phaseOffsetImage),

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/stages/compensation/phaseImage.h"
+#include "kyr/status.h"
 #include "optimized/phaseKernels.h"
 
 PhaseToDistance::PhaseToDistance(uint32_t modulationFrequencyHz) : phaseInput(*this) {
@@ -25,7 +26,7 @@ int PhaseToDistance::action() {
     }
     auto out = Image<uint16_t>::createNewBuffer(in->getWidth(), in->getHeight());
     if (!out) {
-        return -12;
+        return kyr::status::NO_MEMORY;
     }
     kyr::kernels::phaseToDistance(kyr::kernels::rawPhases(*in), scaleFactor, out->getData(),
                                   in->pixelCount());
