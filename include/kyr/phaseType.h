@@ -24,6 +24,8 @@ struct PhaseType {
 
     operator float() const { return to_float(value); }
 
+    // (v * 2pi) / maxRaw in single precision, in this order: the one rule
+    // for raw phases to radians (the distance kernels follow it lane by lane).
     static float to_float(Type v) {
         return static_cast<float>(v) * kyr::TWO_PI_F / static_cast<float>(maxRaw());
     }

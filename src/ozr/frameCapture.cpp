@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "kyr/constants.h"
+#include "kyr/phaseType.h"
 #include "kyr/platform.h"
 #include "kyr/status.h"
 #include "tofFrameImpl.h"
@@ -46,7 +46,7 @@ std::shared_ptr<Image<float>> phaseToRadians(const Image<PhaseType<uint16_t>>& p
     const auto* src = phase.getData();
     float* dst = out->getData();
     for (size_t i = 0; i < pixels; ++i) {
-        dst[i] = static_cast<float>(src[i].value) * kyr::TWO_PI_F / kyr::PHASE_FULL_SCALE_F;
+        dst[i] = PhaseType<uint16_t>::to_float(src[i].value);
     }
     std::fill(dst + pixels, dst + out->pixelCount(), 0.0f);
     return out;

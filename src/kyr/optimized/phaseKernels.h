@@ -44,9 +44,10 @@ inline float distanceScale(uint32_t hz) {
     return kyr::SPEED_OF_LIGHT_MM_PER_S_F / (static_cast<float>(hz) * kyr::FOUR_PI_F);
 }
 
-// The distance of a raw phase before truncation: ((p * 2pi) / 65535) * scale.
+// The distance of a raw phase before truncation: its angle in radians,
+// (p * 2pi) / 65535 as PhaseType converts it, times `scale`.
 inline float phaseToDistanceValue(uint16_t phase, float scale) {
-    return ((static_cast<float>(phase) * kyr::TWO_PI_F) / kyr::PHASE_FULL_SCALE_F) * scale;
+    return PhaseType<uint16_t>::to_float(phase) * scale;
 }
 
 // The distance in millimetres truncated toward zero, as its low 16 bits
