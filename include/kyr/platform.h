@@ -7,7 +7,7 @@
 
 #include <cstdarg>
 
-#define KYR_API __attribute__((visibility("default")))
+#include "ozr/export.h"
 
 namespace kyr::platform {
 
@@ -22,15 +22,15 @@ using LogFunction = void (*)(LogLevel level, const char* format, va_list args);
 
 // Formats and delivers one message to the installed log function. No filter
 // is applied here: an installed function sees every message.
-KYR_API void logging_impl(LogLevel level, const char* format, ...)
+OZR_API void logging_impl(LogLevel level, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
 // Installs fn as the log function; nullptr restores the default output.
-KYR_API void register_log_function(LogFunction fn);
+OZR_API void register_log_function(LogFunction fn);
 
 // Sets the level filter of the default output (messages less severe than
 // `level` are dropped). Installed log functions are not affected.
-KYR_API void setLogLevel(LogLevel level);
+OZR_API void setLogLevel(LogLevel level);
 
 }  // namespace kyr::platform
 

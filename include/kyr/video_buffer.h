@@ -7,7 +7,7 @@
 
 // Exported from the shared library: images that an application creates (for
 // example in a calibration provider of its own) allocate through it.
-class KYR_API VideoBuffer {
+class OZR_API VideoBuffer {
 public:
     // Returns `size` bytes from the global array allocator, or nullptr when
     // the memory cannot be had.

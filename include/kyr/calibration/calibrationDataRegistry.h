@@ -15,7 +15,7 @@
 #include "ozr/calibrationProviderIF.h"
 #include "ozr/defaultProvider.h"
 
-class KYR_API CalibrationDataRegistry {
+class OZR_API CalibrationDataRegistry {
 public:
     static CalibrationDataRegistry& getInstance();
 
