@@ -6,12 +6,15 @@
 // block goes through the same vector step on zero-padded copies, so every
 // pixel takes the one vector path and no scalar remainder loop is left for
 // the compiler to vectorise in its own way for an instruction set.
+// ForEachBlock(step, d, count, out, in...) does the same with step.run, for
+// steps that carry parameters (a table, a scale).
 //
 // A Step provides
 //   static constexpr size_t maxBlock(D)  upper bound of block() for any vector length
 //   static size_t block(D)               pixels per step
-//   static void run(D, Out* out, const In*... in)
-// and reads and writes exactly block(d) pixels of each array.
+//   void run(D, Out* out, const In*... in) const   (or static)
+// and reads and writes exactly block(d) pixels of each array. Zero pixels
+// must be valid input for it (they are what the padding holds).
 
 // Per-target include guard (the Highway convention for -inl headers).
 #if defined(KYR_OPTIMIZED_BLOCK_LOOP_INL_H_) == defined(HWY_TARGET_TOGGLE)
@@ -38,12 +41,12 @@ struct PaddedBlock {
 };
 
 template <class Step, class D, typename Out, typename... In>
-HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
+HWY_INLINE void ForEachBlock(const Step& step, D d, size_t count, Out* out, const In*... in) {
     constexpr size_t MAX_BLOCK = Step::maxBlock(D());
     const size_t block = Step::block(d);
     size_t i = 0;
     for (; i + block <= count; i += block) {
-        Step::run(d, out + i, (in + i)...);
+        step.run(d, out + i, (in + i)...);
     }
     if (i < count) {
         const size_t rest = count - i;
@@ -52,11 +55,16 @@ HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
         std::apply(
             [&](auto&... pad) {
                 (pad.fill(in + i, rest), ...);
-                Step::run(d, padOut.data, static_cast<const In*>(pad.data)...);
+                step.run(d, padOut.data, static_cast<const In*>(pad.data)...);
             },
             pads);
         std::memcpy(out + i, padOut.data, rest * sizeof(Out));
     }
+}
+
+template <class Step, class D, typename Out, typename... In>
+HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
+    ForEachBlock(Step(), d, count, out, in...);
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
