@@ -1,10 +1,10 @@
-// Array forms of the phase compensation and distance kernels. The phase
-// error lookup and the phase-to-distance conversion use explicit SIMD: this
-// file is compiled once per instruction set (foreach_target) and the first
-// call picks the best one the CPU supports; each vector step covers two
-// vectors of 32-bit lanes (at least eight pixels). The subtractions are
-// plain loops that the compiler vectorises (eight 16-bit pixels per 128-bit
-// step already with the baseline instruction set).
+// Array forms of the phase compensation and distance kernels, in explicit
+// SIMD: this file is compiled once per instruction set (foreach_target) and
+// the first call picks the best one the CPU supports. The subtractions step
+// over one vector of 16-bit lanes; the phase error lookup and the
+// phase-to-distance conversion over two vectors of 32-bit lanes (at least
+// eight pixels). The last pixels of an image go through the same step on a
+// padded copy.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "optimized/phaseKernels.cpp"
 #include "optimized/phaseKernels.h"
@@ -16,43 +16,97 @@
 #include <cstdint>
 #include <new>
 
+#include "optimized/blockLoop-inl.h"
+#include "optimized/overlap.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace kyr::kernels {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// ------------------------------------------------------------ Subtractions
+
+// Steps over one vector of 16-bit lanes; raw phases wrap modulo 65536.
+struct Phase16Step {
+    template <class DU>
+    static constexpr size_t maxBlock(DU du) {
+        return hn::MaxLanes(du);
+    }
+    template <class DU>
+    static size_t block(DU du) {
+        return hn::Lanes(du);
+    }
+};
+
+struct SubtractPhaseStep : Phase16Step {
+    template <class DU>
+    static HWY_INLINE void run(DU du, uint16_t* out, const uint16_t* phase,
+                               const uint16_t* offset) {
+        hn::StoreU(hn::Sub(hn::LoadU(du, phase), hn::LoadU(du, offset)), du, out);
+    }
+};
+
+struct SubtractShiftStep : Phase16Step {
+    uint16_t shift;
+    template <class DU>
+    HWY_INLINE void run(DU du, uint16_t* out, const uint16_t* phase) const {
+        hn::StoreU(hn::Sub(hn::LoadU(du, phase), hn::Set(du, shift)), du, out);
+    }
+};
+
+void SubtractPhaseImpl(const uint16_t* phase, const uint16_t* offset, uint16_t* out, size_t count) {
+    ForEachBlock<SubtractPhaseStep>(hn::ScalableTag<uint16_t>(), count, out, phase, offset);
+}
+
+void SubtractShiftImpl(const uint16_t* phase, uint16_t shift, uint16_t* out, size_t count) {
+    ForEachBlock(SubtractShiftStep{{}, shift}, hn::ScalableTag<uint16_t>(), count, out, phase);
+}
+
+// Steps over two vectors of 32-bit lanes of 16-bit phases; `Lanes32` turns
+// one vector of phases (zero-extended) into one of 16-bit results.
+template <class Lanes32>
+struct PhasePairStep : Lanes32 {
+    template <class D32>
+    static constexpr size_t maxBlock(D32 d) {
+        return 2 * hn::MaxLanes(d);
+    }
+    template <class D32>
+    static size_t block(D32 d) {
+        return 2 * hn::Lanes(d);
+    }
+    template <class D32>
+    HWY_INLINE void run(D32 d, uint16_t* out, const uint16_t* phase) const {
+        const hn::RebindToUnsigned<D32> du;
+        const hn::Rebind<uint16_t, D32> du16;
+        const size_t lanes = hn::Lanes(d);
+        const auto a = hn::PromoteTo(du, hn::LoadU(du16, phase));
+        const auto b = hn::PromoteTo(du, hn::LoadU(du16, phase + lanes));
+        hn::StoreU(hn::DemoteTo(du16, Lanes32::compute(d, a)), du16, out);
+        hn::StoreU(hn::DemoteTo(du16, Lanes32::compute(d, b)), du16, out + lanes);
+    }
+};
+
 // ------------------------------------------------------- Phase error table
 
 // p - table[(p * size) >> 16] per 32-bit lane, for size <= 65536: the
-// product stays below 2^32 and the index below size.
-template <class D32>
-HWY_INLINE hn::Vec<D32> PhaseErrorLanes(D32 d, hn::Vec<D32> p, hn::Vec<D32> size,
-                                        const uint32_t* wide) {
-    const hn::RebindToSigned<D32> di;
-    const auto k = hn::ShiftRight<16>(hn::Mul(p, size));
-    const auto error = hn::GatherIndex(d, wide, hn::BitCast(di, k));
-    return hn::And(hn::Sub(p, error), hn::Set(d, 0xFFFFu));
-}
+// product stays below 2^32 and the index below size. The result is in
+// [0, 65535] as a signed lane, ready to be narrowed.
+struct PhaseErrorLanes {
+    const uint32_t* wide;
+    uint32_t size;
+    template <class DI, class VU>
+    HWY_INLINE hn::Vec<DI> compute(DI di, VU p) const {
+        const hn::RebindToUnsigned<DI> du;
+        const auto k = hn::ShiftRight<16>(hn::Mul(p, hn::Set(du, size)));
+        const auto error = hn::GatherIndex(du, wide, hn::BitCast(di, k));
+        return hn::BitCast(di, hn::And(hn::Sub(p, error), hn::Set(du, 0xFFFFu)));
+    }
+};
 
-void PhaseErrorImpl(const uint16_t* phase, const uint16_t* lut, const uint32_t* wide, size_t size,
-                    uint16_t* out, size_t count) {
-    const hn::ScalableTag<uint32_t> du;
-    const hn::RebindToSigned<decltype(du)> di;
-    const hn::Rebind<uint16_t, decltype(du)> du16;
-    const size_t lanes = hn::Lanes(du);
-    const auto n = hn::Set(du, static_cast<uint32_t>(size));
-    size_t i = 0;
-    for (; i + 2 * lanes <= count; i += 2 * lanes) {
-        const auto a = hn::PromoteTo(du, hn::LoadU(du16, phase + i));
-        const auto b = hn::PromoteTo(du, hn::LoadU(du16, phase + i + lanes));
-        const auto ra = PhaseErrorLanes(du, a, n, wide);
-        const auto rb = PhaseErrorLanes(du, b, n, wide);
-        hn::StoreU(hn::DemoteTo(du16, hn::BitCast(di, ra)), du16, out + i);
-        hn::StoreU(hn::DemoteTo(du16, hn::BitCast(di, rb)), du16, out + i + lanes);
-    }
-    for (; i < count; ++i) {
-        out[i] = phaseErrorPixel(phase[i], lut, size);
-    }
+void PhaseErrorImpl(const uint16_t* phase, const uint32_t* wide, size_t size, uint16_t* out,
+                    size_t count) {
+    const PhasePairStep<PhaseErrorLanes> step{{wide, static_cast<uint32_t>(size)}};
+    ForEachBlock(step, hn::ScalableTag<int32_t>(), count, out, phase);
 }
 
 // -------------------------------------------------------- Phase to distance
@@ -61,36 +115,29 @@ void PhaseErrorImpl(const uint16_t* phase, const uint16_t* lut, const uint32_t* 
 // largest distance stays below 2^31 (the caller checks): multiplication,
 // division and truncation are the IEEE single-precision operations of the
 // per-pixel rule.
-template <class DF>
-HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> DistanceLanes(DF df, hn::Vec<hn::RebindToSigned<DF>> p,
-                                                         hn::Vec<DF> scale) {
-    const hn::RebindToSigned<DF> di;
-    const auto radians = hn::Div(hn::Mul(hn::ConvertTo(df, p), hn::Set(df, kyr::TWO_PI_F)),
-                                 hn::Set(df, kyr::PHASE_FULL_SCALE_F));
-    const auto mm = hn::ConvertTo(di, hn::Mul(radians, scale));
-    return hn::And(mm, hn::Set(di, 0xFFFF));
-}
+struct DistanceLanes {
+    float scale;
+    template <class DI, class VU>
+    HWY_INLINE hn::Vec<DI> compute(DI di, VU p) const {
+        const hn::Rebind<float, DI> df;
+        const auto radians =
+            hn::Div(hn::Mul(hn::ConvertTo(df, hn::BitCast(di, p)), hn::Set(df, kyr::TWO_PI_F)),
+                    hn::Set(df, kyr::PHASE_FULL_SCALE_F));
+        const auto mm = hn::ConvertTo(di, hn::Mul(radians, hn::Set(df, scale)));
+        return hn::And(mm, hn::Set(di, 0xFFFF));
+    }
+};
 
 void PhaseToDistanceImpl(const uint16_t* phase, float scale, uint16_t* out, size_t count) {
-    size_t i = 0;
-#if !(HWY_TARGET == HWY_NEON && HWY_ARCH_ARM_V7)
-    // (32-bit ARM NEON has no exact division; it keeps the per-pixel loop.)
-    const hn::ScalableTag<float> df;
-    const hn::RebindToSigned<decltype(df)> di;
-    const hn::RebindToUnsigned<decltype(df)> du;
-    const hn::Rebind<uint16_t, decltype(df)> du16;
-    const size_t lanes = hn::Lanes(df);
-    const auto s = hn::Set(df, scale);
-    for (; i + 2 * lanes <= count; i += 2 * lanes) {
-        const auto a = hn::BitCast(di, hn::PromoteTo(du, hn::LoadU(du16, phase + i)));
-        const auto b = hn::BitCast(di, hn::PromoteTo(du, hn::LoadU(du16, phase + i + lanes)));
-        hn::StoreU(hn::DemoteTo(du16, DistanceLanes(df, a, s)), du16, out + i);
-        hn::StoreU(hn::DemoteTo(du16, DistanceLanes(df, b, s)), du16, out + i + lanes);
-    }
-#endif
-    for (; i < count; ++i) {
+#if HWY_TARGET == HWY_NEON && HWY_ARCH_ARM_V7
+    // 32-bit ARM NEON has no exact division: the per-pixel loop.
+    for (size_t i = 0; i < count; ++i) {
         out[i] = phaseToDistancePixel(phase[i], scale);
     }
+#else
+    const PhasePairStep<DistanceLanes> step{{scale}};
+    ForEachBlock(step, hn::ScalableTag<int32_t>(), count, out, phase);
+#endif
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
@@ -101,33 +148,29 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace kyr::kernels {
 
+HWY_EXPORT(SubtractPhaseImpl);
+HWY_EXPORT(SubtractShiftImpl);
 HWY_EXPORT(PhaseErrorImpl);
 HWY_EXPORT(PhaseToDistanceImpl);
 
-namespace {
-
-// True when the output shares memory with the input without starting at the
-// same address: a vector step could then read values that an earlier step of
-// the per-pixel order has already overwritten.
-bool shiftedOverlap(const uint16_t* out, const uint16_t* in, size_t count) {
-    const auto o = reinterpret_cast<uintptr_t>(out);
-    const auto i = reinterpret_cast<uintptr_t>(in);
-    const size_t bytes = count * sizeof(uint16_t);
-    return o != i && count != 0 && o < i + bytes && i < o + bytes;
-}
-
-}  // namespace
-
 void subtractPhase(const uint16_t* phase, const uint16_t* offset, uint16_t* out, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        out[i] = subtractPhasePixel(phase[i], offset[i]);
+    if (needsPixelOrder(out, count, phase, offset)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = subtractPhasePixel(phase[i], offset[i]);
+        }
+        return;
     }
+    HWY_DYNAMIC_DISPATCH(SubtractPhaseImpl)(phase, offset, out, count);
 }
 
 void subtractPhaseShift(const uint16_t* phase, uint16_t shift, uint16_t* out, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        out[i] = subtractPhasePixel(phase[i], shift);
+    if (needsPixelOrder(out, count, phase)) {
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = subtractPhasePixel(phase[i], shift);
+        }
+        return;
     }
+    HWY_DYNAMIC_DISPATCH(SubtractShiftImpl)(phase, shift, out, count);
 }
 
 std::unique_ptr<uint32_t[]> widenPhaseErrorTable(const uint16_t* lut, size_t size) {
@@ -146,20 +189,20 @@ std::unique_ptr<uint32_t[]> widenPhaseErrorTable(const uint16_t* lut, size_t siz
 void compensatePhaseError(const uint16_t* phase, const uint16_t* lut, const uint32_t* wide,
                           size_t size, uint16_t* out, size_t count) {
     if (wide == nullptr || size > PHASE_ERROR_VECTOR_MAX_SIZE ||
-        shiftedOverlap(out, phase, count)) {
+        needsPixelOrder(out, count, phase)) {
         for (size_t i = 0; i < count; ++i) {
             out[i] = phaseErrorPixel(phase[i], lut, size);
         }
         return;
     }
-    HWY_DYNAMIC_DISPATCH(PhaseErrorImpl)(phase, lut, wide, size, out, count);
+    HWY_DYNAMIC_DISPATCH(PhaseErrorImpl)(phase, wide, size, out, count);
 }
 
 void phaseToDistance(const uint16_t* phase, float scale, uint16_t* out, size_t count) {
     // The vector lanes truncate into 32 bits: exact while the largest
     // distance (that of raw 65535) stays below 2^31, i.e. above about 70 Hz.
     const float largest = phaseToDistanceValue(0xFFFF, scale);
-    if (!(largest >= 0.0f && largest < 2147483648.0f) || shiftedOverlap(out, phase, count)) {
+    if (!(largest >= 0.0f && largest < 2147483648.0f) || needsPixelOrder(out, count, phase)) {
         for (size_t i = 0; i < count; ++i) {
             out[i] = phaseToDistancePixel(phase[i], scale);
         }

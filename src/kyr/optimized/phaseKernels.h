@@ -1,11 +1,11 @@
 // Per-pixel arithmetic of the phase compensation and distance stages.
 //
 // The inline functions are the per-pixel rules. The array functions apply
-// them to whole images several pixels per vector step (plain loops that the
-// compiler vectorises, or explicit SIMD with the best instruction set of the
-// running CPU chosen at run time) and give bit-identical results. `out` may
-// be the input itself; where it partly overlaps an input the functions fall
-// back to the per-pixel loop in index order.
+// them to whole images several pixels per vector step (explicit SIMD with the
+// best instruction set of the running CPU, chosen at run time) and give
+// bit-identical results. `out` may be the input itself; where it partly
+// overlaps an input the functions fall back to the per-pixel loop in index
+// order.
 #pragma once
 
 #include <cstddef>
