@@ -1,6 +1,7 @@
 // The array kernels of the phase stages give exactly the per-pixel results,
 // over every raw phase, random images of odd sizes, in place, and with
-// overlapping buffers.
+// overlapping buffers, on every instruction set compiled in and supported by
+// this CPU.
 #include "optimized/phaseKernels.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,13 @@
 #include <random>
 #include <vector>
 
+#include "support/hwy_targets.h"
+
 namespace {
 
 using namespace kyr::kernels;
+
+using testsupport::forEachTarget;
 
 std::vector<uint16_t> allPhases() {
     std::vector<uint16_t> v(65536);
@@ -71,39 +76,43 @@ TEST(PhaseKernelRules, DistanceOfEveryFloatInputIsDefined) {
 
 TEST(PhaseKernels, SubtractMatchesThePixelRuleForEveryPhase) {
     const auto phases = allPhases();
-    for (uint32_t seed : {1u, 2u}) {
-        const auto offsets = randomWords(phases.size(), seed);
-        std::vector<uint16_t> out(phases.size());
-        subtractPhase(phases.data(), offsets.data(), out.data(), phases.size());
-        for (size_t i = 0; i < phases.size(); ++i) {
-            ASSERT_EQ(out[i], subtractPhasePixel(phases[i], offsets[i])) << i;
+    forEachTarget([&] {
+        for (uint32_t seed : {1u, 2u}) {
+            const auto offsets = randomWords(phases.size(), seed);
+            std::vector<uint16_t> out(phases.size());
+            subtractPhase(phases.data(), offsets.data(), out.data(), phases.size());
+            for (size_t i = 0; i < phases.size(); ++i) {
+                ASSERT_EQ(out[i], subtractPhasePixel(phases[i], offsets[i])) << i;
+            }
         }
-    }
-    for (uint16_t shift : {0, 1, 3847, 32768, 63611, 65535}) {
-        std::vector<uint16_t> out(phases.size());
-        subtractPhaseShift(phases.data(), shift, out.data(), phases.size());
-        for (size_t i = 0; i < phases.size(); ++i) {
-            ASSERT_EQ(out[i], subtractPhasePixel(phases[i], shift)) << i;
+        for (uint16_t shift : {0, 1, 3847, 32768, 63611, 65535}) {
+            std::vector<uint16_t> out(phases.size());
+            subtractPhaseShift(phases.data(), shift, out.data(), phases.size());
+            for (size_t i = 0; i < phases.size(); ++i) {
+                ASSERT_EQ(out[i], subtractPhasePixel(phases[i], shift)) << i;
+            }
         }
-    }
+    });
 }
 
 TEST(PhaseKernels, SubtractOverOddSizes) {
-    for (size_t n : kCounts) {
-        const auto a = randomWords(n, 10 + static_cast<uint32_t>(n));
-        const auto b = randomWords(n, 20 + static_cast<uint32_t>(n));
-        std::vector<uint16_t> out(n + 1, 0xABCD);
-        subtractPhase(a.data(), b.data(), out.data(), n);
-        for (size_t i = 0; i < n; ++i) {
-            ASSERT_EQ(out[i], subtractPhasePixel(a[i], b[i])) << n << " " << i;
+    forEachTarget([&] {
+        for (size_t n : kCounts) {
+            const auto a = randomWords(n, 10 + static_cast<uint32_t>(n));
+            const auto b = randomWords(n, 20 + static_cast<uint32_t>(n));
+            std::vector<uint16_t> out(n + 1, 0xABCD);
+            subtractPhase(a.data(), b.data(), out.data(), n);
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(out[i], subtractPhasePixel(a[i], b[i])) << n << " " << i;
+            }
+            EXPECT_EQ(out[n], 0xABCD);  // nothing written beyond
+            subtractPhaseShift(a.data(), 12345, out.data(), n);
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(out[i], subtractPhasePixel(a[i], 12345)) << n << " " << i;
+            }
+            EXPECT_EQ(out[n], 0xABCD);
         }
-        EXPECT_EQ(out[n], 0xABCD);  // nothing written beyond
-        subtractPhaseShift(a.data(), 12345, out.data(), n);
-        for (size_t i = 0; i < n; ++i) {
-            ASSERT_EQ(out[i], subtractPhasePixel(a[i], 12345)) << n << " " << i;
-        }
-        EXPECT_EQ(out[n], 0xABCD);
-    }
+    });
 }
 
 std::vector<uint16_t> lutReference(const std::vector<uint16_t>& in,
@@ -116,55 +125,61 @@ std::vector<uint16_t> lutReference(const std::vector<uint16_t>& in,
 }
 
 TEST(PhaseKernels, PhaseErrorMatchesThePixelRuleForEveryPhaseAndTableSize) {
-    const auto phases = allPhases();
-    for (size_t size : {1, 2, 3, 7, 1000, 1024, 2048, 4095, 65535, 65536, 65537, 100000}) {
-        SCOPED_TRACE(size);
-        const auto lut = randomWords(size, static_cast<uint32_t>(size));
-        const auto wide = widenPhaseErrorTable(lut.data(), lut.size());
-        EXPECT_EQ(wide != nullptr, size <= PHASE_ERROR_VECTOR_MAX_SIZE);
-        std::vector<uint16_t> out(phases.size());
-        compensatePhaseError(phases.data(), lut.data(), wide.get(), size, out.data(),
-                             phases.size());
-        ASSERT_EQ(out, lutReference(phases, lut));
-    }
+    forEachTarget([&] {
+        const auto phases = allPhases();
+        for (size_t size : {1, 2, 3, 7, 1000, 1024, 2048, 4095, 65535, 65536, 65537, 100000}) {
+            SCOPED_TRACE(size);
+            const auto lut = randomWords(size, static_cast<uint32_t>(size));
+            const auto wide = widenPhaseErrorTable(lut.data(), lut.size());
+            EXPECT_EQ(wide != nullptr, size <= PHASE_ERROR_VECTOR_MAX_SIZE);
+            std::vector<uint16_t> out(phases.size());
+            compensatePhaseError(phases.data(), lut.data(), wide.get(), size, out.data(),
+                                 phases.size());
+            ASSERT_EQ(out, lutReference(phases, lut));
+        }
+    });
 }
 
 TEST(PhaseKernels, PhaseErrorOverOddSizes) {
-    const auto lut = randomWords(2048, 5);
-    const auto wide = widenPhaseErrorTable(lut.data(), lut.size());
-    for (size_t n : kCounts) {
-        const auto in = randomWords(n, 30 + static_cast<uint32_t>(n));
-        std::vector<uint16_t> out(n + 1, 0xABCD);
-        compensatePhaseError(in.data(), lut.data(), wide.get(), lut.size(), out.data(), n);
-        out.pop_back();
-        ASSERT_EQ(out, lutReference(in, lut)) << n;
-    }
+    forEachTarget([&] {
+        const auto lut = randomWords(2048, 5);
+        const auto wide = widenPhaseErrorTable(lut.data(), lut.size());
+        for (size_t n : kCounts) {
+            const auto in = randomWords(n, 30 + static_cast<uint32_t>(n));
+            std::vector<uint16_t> out(n + 1, 0xABCD);
+            compensatePhaseError(in.data(), lut.data(), wide.get(), lut.size(), out.data(), n);
+            out.pop_back();
+            ASSERT_EQ(out, lutReference(in, lut)) << n;
+        }
+    });
 }
 
 TEST(PhaseKernels, PhaseErrorInPlaceAndOverlapping) {
-    const auto lut = randomWords(1024, 6);
-    const auto wide = widenPhaseErrorTable(lut.data(), lut.size());
-    const auto in = randomWords(1000, 7);
-    auto inPlace = in;
-    compensatePhaseError(inPlace.data(), lut.data(), wide.get(), lut.size(), inPlace.data(),
-                         inPlace.size());
-    EXPECT_EQ(inPlace, lutReference(in, lut));
-    // Output shifted by one pixel against the input: the per-pixel order.
-    for (ptrdiff_t shift : {1, -1, 5, -9}) {
-        std::vector<uint16_t> buf(in.size() + 20);
-        std::vector<uint16_t> ref(buf.size());
-        std::copy(in.begin(), in.end(), buf.begin() + 10);
-        ref = buf;
-        uint16_t* src = buf.data() + 10;
-        uint16_t* dst = src + shift;
-        compensatePhaseError(src, lut.data(), wide.get(), lut.size(), dst, in.size());
-        uint16_t* rsrc = ref.data() + 10;
-        uint16_t* rdst = rsrc + shift;
-        for (size_t i = 0; i < in.size(); ++i) {
-            rdst[i] = phaseErrorPixel(rsrc[i], lut.data(), lut.size());
+    forEachTarget([&] {
+        const auto lut = randomWords(1024, 6);
+        const auto wide = widenPhaseErrorTable(lut.data(), lut.size());
+        const auto in = randomWords(1000, 7);
+        auto inPlace = in;
+        compensatePhaseError(inPlace.data(), lut.data(), wide.get(), lut.size(), inPlace.data(),
+                             inPlace.size());
+        EXPECT_EQ(inPlace, lutReference(in, lut));
+        // Output shifted by one pixel against the input: the per-pixel order.
+        for (ptrdiff_t shift : {1, -1, 5, -9}) {
+            std::vector<uint16_t> buf(in.size() + 20);
+            std::vector<uint16_t> ref(buf.size());
+            std::copy(in.begin(), in.end(), buf.begin() + 10);
+            ref = buf;
+            uint16_t* src = buf.data() + 10;
+            uint16_t* dst = src + shift;
+            compensatePhaseError(src, lut.data(), wide.get(), lut.size(), dst, in.size());
+            uint16_t* rsrc = ref.data() + 10;
+            uint16_t* rdst = rsrc + shift;
+            for (size_t i = 0; i < in.size(); ++i) {
+                rdst[i] = phaseErrorPixel(rsrc[i], lut.data(), lut.size());
+            }
+            EXPECT_EQ(buf, ref) << shift;
         }
-        EXPECT_EQ(buf, ref) << shift;
-    }
+    });
 }
 
 std::vector<uint16_t> distanceReference(const std::vector<uint16_t>& in, float scale) {
@@ -176,52 +191,58 @@ std::vector<uint16_t> distanceReference(const std::vector<uint16_t>& in, float s
 }
 
 TEST(PhaseKernels, DistanceMatchesThePixelRuleForEveryPhaseAndFrequency) {
-    const auto phases = allPhases();
-    for (uint32_t hz : {0u, 1u, 34u, 35u, 69u, 70u, 71u, 1000u, 2290000u, 2300000u, 10000000u,
-                        20000000u, 24000000u, 60000000u, 100000000u, 4294967295u}) {
-        SCOPED_TRACE(hz);
-        const float scale = distanceScale(hz);
-        std::vector<uint16_t> out(phases.size());
-        phaseToDistance(phases.data(), scale, out.data(), phases.size());
-        ASSERT_EQ(out, distanceReference(phases, scale));
-    }
+    forEachTarget([&] {
+        const auto phases = allPhases();
+        for (uint32_t hz : {0u, 1u, 34u, 35u, 69u, 70u, 71u, 1000u, 2290000u, 2300000u, 10000000u,
+                            20000000u, 24000000u, 60000000u, 100000000u, 4294967295u}) {
+            SCOPED_TRACE(hz);
+            const float scale = distanceScale(hz);
+            std::vector<uint16_t> out(phases.size());
+            phaseToDistance(phases.data(), scale, out.data(), phases.size());
+            ASSERT_EQ(out, distanceReference(phases, scale));
+        }
+    });
 }
 
 TEST(PhaseKernels, DistanceAtTheEdgesOfThe32BitRange) {
-    const auto phases = allPhases();
-    // Scales whose largest distance lies just below and just above 2^31.
-    const float limit = 2147483648.0f / 6.2831855f;
-    for (float scale : {std::nextafter(limit, 0.0f), limit, std::nextafter(limit, 1e30f), 1e20f,
-                        std::numeric_limits<float>::infinity(), -1.0f}) {
-        SCOPED_TRACE(scale);
-        std::vector<uint16_t> out(phases.size());
-        phaseToDistance(phases.data(), scale, out.data(), phases.size());
-        ASSERT_EQ(out, distanceReference(phases, scale));
-    }
+    forEachTarget([&] {
+        const auto phases = allPhases();
+        // Scales whose largest distance lies just below and just above 2^31.
+        const float limit = 2147483648.0f / 6.2831855f;
+        for (float scale : {std::nextafter(limit, 0.0f), limit, std::nextafter(limit, 1e30f), 1e20f,
+                            std::numeric_limits<float>::infinity(), -1.0f}) {
+            SCOPED_TRACE(scale);
+            std::vector<uint16_t> out(phases.size());
+            phaseToDistance(phases.data(), scale, out.data(), phases.size());
+            ASSERT_EQ(out, distanceReference(phases, scale));
+        }
+    });
 }
 
 TEST(PhaseKernels, DistanceOverOddSizesInPlaceAndOverlapping) {
-    const float scale = distanceScale(20000000);
-    for (size_t n : kCounts) {
-        const auto in = randomWords(n, 40 + static_cast<uint32_t>(n));
-        std::vector<uint16_t> out(n + 1, 0xABCD);
-        phaseToDistance(in.data(), scale, out.data(), n);
-        EXPECT_EQ(out[n], 0xABCD);
-        out.pop_back();
-        ASSERT_EQ(out, distanceReference(in, scale)) << n;
-        auto inPlace = in;
-        phaseToDistance(inPlace.data(), scale, inPlace.data(), n);
-        ASSERT_EQ(inPlace, distanceReference(in, scale)) << n;
-    }
-    const auto in = randomWords(500, 8);
-    std::vector<uint16_t> buf(in.size() + 2);
-    std::copy(in.begin(), in.end(), buf.begin());
-    auto ref = buf;
-    phaseToDistance(buf.data(), scale, buf.data() + 1, in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        ref[i + 1] = phaseToDistancePixel(ref[i], scale);
-    }
-    EXPECT_EQ(buf, ref);
+    forEachTarget([&] {
+        const float scale = distanceScale(20000000);
+        for (size_t n : kCounts) {
+            const auto in = randomWords(n, 40 + static_cast<uint32_t>(n));
+            std::vector<uint16_t> out(n + 1, 0xABCD);
+            phaseToDistance(in.data(), scale, out.data(), n);
+            EXPECT_EQ(out[n], 0xABCD);
+            out.pop_back();
+            ASSERT_EQ(out, distanceReference(in, scale)) << n;
+            auto inPlace = in;
+            phaseToDistance(inPlace.data(), scale, inPlace.data(), n);
+            ASSERT_EQ(inPlace, distanceReference(in, scale)) << n;
+        }
+        const auto in = randomWords(500, 8);
+        std::vector<uint16_t> buf(in.size() + 2);
+        std::copy(in.begin(), in.end(), buf.begin());
+        auto ref = buf;
+        phaseToDistance(buf.data(), scale, buf.data() + 1, in.size());
+        for (size_t i = 0; i < in.size(); ++i) {
+            ref[i + 1] = phaseToDistancePixel(ref[i], scale);
+        }
+        EXPECT_EQ(buf, ref);
+    });
 }
 
 }  // namespace
