@@ -2,7 +2,10 @@
 // from a file compiled with foreach_target (inside no namespace).
 //
 // ForEachBlock<Step>(d, count, out, in...) runs Step::run(d, out, in...)
-// over `count` pixels in blocks of Step::block(d) pixels. The last, partial
+// over `count` pixels in blocks of Step::block(d) pixels;
+// ForEachBlock(step, d, count, out, in...) does the same with a step object
+// that carries the kernel's parameters (a threshold, a scale) and calls
+// step.run(d, out, in...). The last, partial
 // block goes through the same vector step on zero-padded copies, so every
 // pixel takes the one vector path and no scalar remainder loop is left for
 // the compiler to vectorise in its own way for an instruction set.
@@ -10,7 +13,7 @@
 // A Step provides
 //   static constexpr size_t maxBlock(D)  upper bound of block() for any vector length
 //   static size_t block(D)               pixels per step
-//   static void run(D, Out* out, const In*... in)
+//   static void run(D, Out* out, const In*... in)   (or a const member)
 // and reads and writes exactly block(d) pixels of each array.
 
 // Per-target include guard (the Highway convention for -inl headers).
@@ -31,6 +34,18 @@ HWY_BEFORE_NAMESPACE();
 namespace kyr::kernels {
 namespace HWY_NAMESPACE {
 
+// The block of a Step that covers one vector of the tag's lanes.
+struct OneVectorBlock {
+    template <class D>
+    static constexpr size_t maxBlock(D d) {
+        return hwy::HWY_NAMESPACE::MaxLanes(d);
+    }
+    template <class D>
+    static size_t block(D d) {
+        return hwy::HWY_NAMESPACE::Lanes(d);
+    }
+};
+
 template <typename T, size_t N>
 struct PaddedBlock {
     HWY_ALIGN T data[N] = {};
@@ -38,12 +53,12 @@ struct PaddedBlock {
 };
 
 template <class Step, class D, typename Out, typename... In>
-HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
+HWY_INLINE void ForEachBlock(const Step& step, D d, size_t count, Out* out, const In*... in) {
     constexpr size_t MAX_BLOCK = Step::maxBlock(D());
     const size_t block = Step::block(d);
     size_t i = 0;
     for (; i + block <= count; i += block) {
-        Step::run(d, out + i, (in + i)...);
+        step.run(d, out + i, (in + i)...);
     }
     if (i < count) {
         const size_t rest = count - i;
@@ -52,11 +67,16 @@ HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
         std::apply(
             [&](auto&... pad) {
                 (pad.fill(in + i, rest), ...);
-                Step::run(d, padOut.data, static_cast<const In*>(pad.data)...);
+                step.run(d, padOut.data, static_cast<const In*>(pad.data)...);
             },
             pads);
         std::memcpy(out + i, padOut.data, rest * sizeof(Out));
     }
+}
+
+template <class Step, class D, typename Out, typename... In>
+HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
+    ForEachBlock(Step{}, d, count, out, in...);
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
