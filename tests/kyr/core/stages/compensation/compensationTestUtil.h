@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "kyr/phaseType.h"
 #include "kyr/sink.h"
 #include "kyr/source.h"
+#include "kyr/stage.h"
 
 namespace testsupport {
 
@@ -99,6 +101,20 @@ public:
     bool present = true;
     std::vector<uint32_t> requests;
 };
+
+// Publishes images[k] to inputs[k], in order, each from a source of its
+// own, and returns what `stage` published meanwhile (null for nothing).
+// (The inputs take the output's image type.)
+template <typename Out, typename In = Out>
+std::shared_ptr<Out> publish(Source<Out>& stage,
+                             const std::vector<Input<std::type_identity_t<In>>*>& inputs,
+                             const std::vector<std::shared_ptr<std::type_identity_t<In>>>& images) {
+    std::unique_ptr<Source<In>[]> sources(new Source<In>[inputs.size()]);
+    for (size_t k = 0; k < inputs.size(); ++k) inputs[k]->registerDependency(&sources[k]);
+    Catcher<Out> out(stage);
+    for (size_t k = 0; k < images.size(); ++k) sources[k].fire(std::shared_ptr<In>(images[k]));
+    return out.take();
+}
 
 // Answers every request with a copy of `record` (a fresh record when
 // `status` is not 0) and the code `status`, remembering the frequencies.

@@ -13,21 +13,11 @@ using namespace testsupport;
 using U16 = std::vector<uint16_t>;
 using Img = Image<uint16_t>;
 
-constexpr const char* ZERO_OFFSET =
-    "DNSU compensation enabled but no offset image available. Using zero offset.";
+std::shared_ptr<Img> run(DSNUCompensation& stage, std::shared_ptr<Img> in) {
+    return publish(stage, {&stage.input}, {std::move(in)});
+}
 
-struct DSNUCompensationTest : ::testing::Test {
-    void SetUp() override { useDefaultProviders(); }
-    std::shared_ptr<Img> run(DSNUCompensation& stage, std::shared_ptr<Img> in) {
-        stage.input.registerDependency(&source);
-        Catcher<Img> out(stage);
-        source.fire(std::move(in));
-        return out.take();
-    }
-    Source<Img> source;
-};
-
-TEST_F(DSNUCompensationTest, CalibratedOffsetSaturatesAtZeroAndDisabledPassesTheImage) {
+TEST(DSNUCompensationTest, CalibratedOffsetSaturatesAtZeroAndDisabledPassesTheImage) {
     FakeProvider<DsnuOffsetData> provider;
     provider.record.offsetImage = image<uint16_t>(3, 2, {150, 100, 0, 65535, 1, 7});
     ScopedProvider<DsnuOffsetData> scoped(provider);
@@ -49,7 +39,7 @@ TEST_F(DSNUCompensationTest, CalibratedOffsetSaturatesAtZeroAndDisabledPassesThe
 // No calibration, or an offset image of another size (smaller, or as many
 // pixels in another shape): a zero offset with one warning, also across a
 // later change of frame size.
-TEST_F(DSNUCompensationTest, MissingOrMisfittingOffsetIsZeroWithOneWarning) {
+TEST(DSNUCompensationTest, MissingOrMisfittingOffsetIsZeroWithOneWarning) {
     FakeProvider<DsnuOffsetData> provider;
     ScopedProvider<DsnuOffsetData> scoped(provider);
     for (const auto& offset : {std::shared_ptr<Img>(), image<uint16_t>(1, 2, {1, 1}),
@@ -61,10 +51,10 @@ TEST_F(DSNUCompensationTest, MissingOrMisfittingOffsetIsZeroWithOneWarning) {
         auto first = run(stage, in);
         EXPECT_NE(first, in);
         EXPECT_EQ(raw(*first), raw(*in));
-        EXPECT_EQ(raw(*run(stage, image<uint16_t>(2, 2, {1, 2, 3, 4}))), (U16{1, 2, 3, 4}));
         EXPECT_EQ(raw(*run(stage, image<uint16_t>(3, 1, {1, 2, 3}))), (U16{1, 2, 3}));
-        EXPECT_EQ(log.count(ZERO_OFFSET), 1u);
-        EXPECT_EQ(log.lines().size(), 1u);
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_EQ(log.lines()[0].text,
+                  "DNSU compensation enabled but no offset image available. Using zero offset.");
     }
 }
 

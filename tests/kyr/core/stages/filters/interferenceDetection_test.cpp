@@ -16,25 +16,22 @@ using namespace testsupport;
 using U16 = std::vector<uint16_t>;
 using Img = Image<uint16_t>;
 
-struct InterferenceDetectionTest : ::testing::Test {
-    void SetUp() override { useDefaultProviders(); }
-    // Publishes DCS0..DCS3 (each `dcs[k]` of w x h) and `in`; returns the result.
-    std::shared_ptr<Img> run(InterferenceDetection& stage, size_t w, size_t h,
-                             const std::vector<U16>& dcs, std::shared_ptr<Img> in) {
-        Source<Img> sources[5];
-        for (int k = 0; k < 4; ++k) stage.dcs_in[k].registerDependency(&sources[k]);
-        stage.input.registerDependency(&sources[4]);
-        Catcher<Img> out(stage);
-        for (int k = 0; k < 4; ++k) sources[k].fire(image<uint16_t>(w, h, dcs[k]));
-        sources[4].fire(std::move(in));
-        return out.take();
-    }
-};
+// Publishes DCS0..DCS3 (each w x h) and then `in`; returns the result.
+std::shared_ptr<Img> run(InterferenceDetection& stage, size_t w, size_t h,
+                         const std::vector<U16>& dcs, std::shared_ptr<Img> in) {
+    std::vector<std::shared_ptr<Img>> images;
+    for (const U16& d : dcs) images.push_back(image<uint16_t>(w, h, d));
+    images.push_back(std::move(in));
+    return publish(
+        stage,
+        {&stage.dcs_in[0], &stage.dcs_in[1], &stage.dcs_in[2], &stage.dcs_in[3], &stage.input},
+        images);
+}
 
 // Random frames of every shape against a model, with and without latching
 // and calibration: undisturbed pixels pass and are remembered, disturbed
 // ones carry the code or the last undisturbed value (0 before the first).
-TEST_F(InterferenceDetectionTest, FollowsItsModelOverFrames) {
+TEST(InterferenceDetectionTest, FollowsItsModelOverFrames) {
     std::mt19937 rng(12);
     std::uniform_int_distribution<int> sample(1800, 2300), dark(1950, 2150), any(0, 65535);
     for (int variant = 0; variant < 4; ++variant) {
@@ -72,7 +69,7 @@ TEST_F(InterferenceDetectionTest, FollowsItsModelOverFrames) {
     }
 }
 
-TEST_F(InterferenceDetectionTest, ThresholdZeroPassesAndMisfitsAreHandled) {
+TEST(InterferenceDetectionTest, ThresholdZeroPassesAndMisfitsAreHandled) {
     FakeProvider<DsnuOffsetData> provider;
     provider.record.offsetImage = image<uint16_t>(2, 1, {0, 0});
     ScopedProvider<DsnuOffsetData> scoped(provider);

@@ -13,33 +13,28 @@ namespace {
 using namespace testsupport;
 using U16 = std::vector<uint16_t>;
 using Img = Image<uint16_t>;
-using Frame = std::vector<std::shared_ptr<Img>>;
 
-struct InterferenceMaskTest : ::testing::Test {
-    void SetUp() override { useDefaultProviders(); }
-    // Publishes DCS0..DCS3 to `stage` and returns what it published.
-    std::shared_ptr<Img> run(InterferenceMask& stage, const Frame& in) {
-        Source<Img> dcs[4];
-        for (int k = 0; k < 4; ++k) stage.input[k].registerDependency(&dcs[k]);
-        Catcher<Img> out(stage);
-        for (int k = 0; k < 4; ++k) dcs[k].fire(std::shared_ptr<Img>(in.at(k)));
-        return out.take();
-    }
-    static Frame columns(size_t w, size_t h, const std::vector<U16>& dcs) {
-        Frame f;
-        for (const U16& d : dcs) f.push_back(image<uint16_t>(w, h, d));
-        return f;
-    }
-};
+std::shared_ptr<Img> run(InterferenceMask& stage, const std::vector<std::shared_ptr<Img>>& dcs) {
+    return publish(stage, {&stage.input[0], &stage.input[1], &stage.input[2], &stage.input[3]},
+                   dcs);
+}
 
-TEST_F(InterferenceMaskTest, DefaultsAndWorkedValuesWithTheDefaultOffset) {
+// One w x 1 image per DCS input.
+std::vector<std::shared_ptr<Img>> row(size_t w, const std::vector<U16>& dcs) {
+    std::vector<std::shared_ptr<Img>> f;
+    for (const U16& d : dcs) f.push_back(image<uint16_t>(w, 1, d));
+    return f;
+}
+
+TEST(InterferenceMaskTest, DefaultsAndWorkedValuesWithTheDefaultOffset) {
+    useDefaultProviders();
     InterferenceMask stage;
     EXPECT_STREQ(stage.getName(), "Interference Mask");
     EXPECT_FALSE(stage.getEnabled());
     EXPECT_EQ(stage.getThreshold(), 500);
     // Sums 4000 lie inside (3596, 4596); S02 4700 and S13 on 4596 do not.
-    const Frame dcs = columns(
-        3, 1, {{1000, 1000, 0}, {2000, 2000, 2000}, {3000, 3700, 4000}, {2000, 2000, 2596}});
+    const auto dcs =
+        row(3, {{1000, 1000, 0}, {2000, 2000, 2000}, {3000, 3700, 4000}, {2000, 2000, 2596}});
     EXPECT_EQ(raw(*run(stage, dcs)), (U16{0, 0, 0}));  // disabled
     stage.setEnabled(true);
     EXPECT_EQ(raw(*run(stage, dcs)), (U16{0, 64005, 64005}));
@@ -52,7 +47,7 @@ TEST_F(InterferenceMaskTest, DefaultsAndWorkedValuesWithTheDefaultOffset) {
 
 // The calibrated offset per pixel; one of another size than the DCS images
 // gives way to the default offset with one warning.
-TEST_F(InterferenceMaskTest, CalibratedOffsetsAndOneOfAnotherSize) {
+TEST(InterferenceMaskTest, CalibratedOffsetsAndOneOfAnotherSize) {
     FakeProvider<DsnuOffsetData> provider;
     provider.record.offsetImage = image<uint16_t>(2, 1, {2000, 2100});
     ScopedProvider<DsnuOffsetData> scoped(provider);
@@ -62,9 +57,9 @@ TEST_F(InterferenceMaskTest, CalibratedOffsetsAndOneOfAnotherSize) {
     stage.setThreshold(150);
     LogCapture log;
     // Sums 4000: inside (3850, 4150) of offset 2000, outside (4050, 4350).
-    const Frame dcs = columns(2, 1, {{1000, 1000}, {2000, 2000}, {3000, 3000}, {2000, 2000}});
+    const auto dcs = row(2, {{1000, 1000}, {2000, 2000}, {3000, 3000}, {2000, 2000}});
     EXPECT_EQ(raw(*run(stage, dcs)), (U16{0, 64005}));
-    const Frame one = columns(1, 1, {{1000}, {2000}, {3000}, {2000}});
+    const auto one = row(1, {{1000}, {2000}, {3000}, {2000}});
     EXPECT_EQ(raw(*run(stage, one)), (U16{0}));  // inside (3946, 4246) around 4096
     EXPECT_EQ(raw(*run(stage, one)), (U16{0}));
     EXPECT_EQ(raw(*run(stage, dcs)), (U16{0, 0}));  // the calibration is gone
@@ -76,13 +71,13 @@ TEST_F(InterferenceMaskTest, CalibratedOffsetsAndOneOfAnotherSize) {
 
 // Buffered inputs keep the refused images, so that a direct run shows the
 // code.
-TEST_F(InterferenceMaskTest, InputsOfAnotherSizeOrMissingAreRefused) {
+TEST(InterferenceMaskTest, InputsOfAnotherSizeOrMissingAreRefused) {
     InterferenceMask stage;
     LogCapture log;
     EXPECT_EQ(stage.run(), kyr::status::INVALID_ARGUMENT);
     EXPECT_EQ(log.count("Interference Mask: Input image is null"), 1u);
     for (auto& in : stage.input) in.setBuffered(true);
-    Frame dcs = columns(2, 1, {{0, 0}, {0, 0}, {0, 0}, {0, 0}});
+    auto dcs = row(2, {{0, 0}, {0, 0}, {0, 0}, {0, 0}});
     dcs[2] = image<uint16_t>(1, 2, {0, 0});
     EXPECT_FALSE(run(stage, dcs));
     EXPECT_EQ(stage.run(), kyr::status::SIZE_MISMATCH);
