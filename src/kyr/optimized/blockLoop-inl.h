@@ -2,12 +2,13 @@
 // from a file compiled with foreach_target (inside no namespace).
 //
 // ForEachBlock<Step>(d, count, out, in...) runs Step::run(d, out, in...)
-// over `count` pixels in blocks of Step::block(d) pixels. The last, partial
-// block goes through the same vector step on zero-padded copies, so every
-// pixel takes the one vector path and no scalar remainder loop is left for
-// the compiler to vectorise in its own way for an instruction set.
-// ForEachBlock(step, d, count, out, in...) does the same with step.run, for
-// steps that carry parameters (a table, a scale).
+// over `count` pixels in blocks of Step::block(d) pixels;
+// ForEachBlock(step, d, count, out, in...) does the same with a step object
+// that carries the kernel's parameters (a threshold, a table, a scale) and
+// calls step.run(d, out, in...). The last, partial block goes through the
+// same vector step on zero-padded copies, so every pixel takes the one vector
+// path and no scalar remainder loop is left for the compiler to vectorise in
+// its own way for an instruction set.
 //
 // A Step provides
 //   static constexpr size_t maxBlock(D)  upper bound of block() for any vector length
@@ -33,6 +34,18 @@
 HWY_BEFORE_NAMESPACE();
 namespace kyr::kernels {
 namespace HWY_NAMESPACE {
+
+// The block of a Step that covers one vector of the tag's lanes.
+struct OneVectorBlock {
+    template <class D>
+    static constexpr size_t maxBlock(D d) {
+        return hwy::HWY_NAMESPACE::MaxLanes(d);
+    }
+    template <class D>
+    static size_t block(D d) {
+        return hwy::HWY_NAMESPACE::Lanes(d);
+    }
+};
 
 template <typename T, size_t N>
 struct PaddedBlock {

@@ -1,6 +1,7 @@
-// Input checks shared by the two-input arithmetic stages.
+// Input checks shared by the stages that combine images pixel by pixel.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 
 #include "kyr/image.h"
@@ -9,21 +10,38 @@
 
 namespace kyr::kernels {
 
-// 0 when both images are present and of one size. Otherwise logs why, in the
-// name of `stage`, and returns kyr::status::INVALID_ARGUMENT (an image is
-// missing) or kyr::status::SIZE_MISMATCH (the sizes differ).
+inline bool sameSize(const ImageBase& a, const ImageBase& b) {
+    return a.getWidth() == b.getWidth() && a.getHeight() == b.getHeight();
+}
+
+// 0 when every image is present and of the size of the first. Otherwise
+// logs why, in the name of `stage`, and returns INVALID_ARGUMENT (an image
+// is missing) or SIZE_MISMATCH (naming the first size and the one that
+// differs).
+inline int checkImages(const char* stage, std::initializer_list<const ImageBase*> images) {
+    for (const ImageBase* image : images) {
+        if (image == nullptr) {
+            KYR_LOG_ERROR("%s: Input image is null", stage);
+            return kyr::status::INVALID_ARGUMENT;
+        }
+    }
+    if (images.size() == 0) {
+        return kyr::status::OK;
+    }
+    const ImageBase& first = **images.begin();
+    for (const ImageBase* image : images) {
+        if (!sameSize(*image, first)) {
+            KYR_LOG_ERROR("%s: input images differ in size (%zu x %zu and %zu x %zu)", stage,
+                          first.getWidth(), first.getHeight(), image->getWidth(),
+                          image->getHeight());
+            return kyr::status::SIZE_MISMATCH;
+        }
+    }
+    return kyr::status::OK;
+}
+
 inline int checkImagePair(const char* stage, const ImageBase* first, const ImageBase* second) {
-    if (first == nullptr || second == nullptr) {
-        KYR_LOG_ERROR("%s: Input image is null", stage);
-        return kyr::status::INVALID_ARGUMENT;
-    }
-    if (first->getWidth() != second->getWidth() || first->getHeight() != second->getHeight()) {
-        KYR_LOG_ERROR("%s: input images differ in size (%zu x %zu and %zu x %zu)", stage,
-                      first->getWidth(), first->getHeight(), second->getWidth(),
-                      second->getHeight());
-        return kyr::status::SIZE_MISMATCH;
-    }
-    return 0;
+    return checkImages(stage, {first, second});
 }
 
 }  // namespace kyr::kernels

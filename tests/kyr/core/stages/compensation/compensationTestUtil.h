@@ -1,10 +1,11 @@
-// Helpers for the phase compensation stage tests: phase images, a source
+// Helpers for the compensation and filter stage tests: images, a source
 // feeding a stage, a sink catching its output, and calibration providers
 // that answer with a prepared record.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "kyr/phaseType.h"
 #include "kyr/sink.h"
 #include "kyr/source.h"
+#include "kyr/stage.h"
 
 namespace testsupport {
 
@@ -35,8 +37,18 @@ inline std::vector<uint16_t> raw(const PhaseImage& img) {
     return v;
 }
 
-inline std::vector<uint16_t> raw(const Image<uint16_t>& img) {
+template <typename T>
+std::vector<T> raw(const Image<T>& img) {
     return {img.getData(), img.getData() + img.pixelCount()};
+}
+
+template <typename T>
+std::shared_ptr<Image<T>> image(size_t width, size_t height, const std::vector<T>& pixels) {
+    auto img = Image<T>::createNewBuffer(width, height);
+    for (size_t i = 0; i < img->pixelCount(); ++i) {
+        img->getData()[i] = pixels.at(i);
+    }
+    return img;
 }
 
 // Catches what a stage publishes.
@@ -90,6 +102,37 @@ public:
     std::vector<uint32_t> requests;
 };
 
+// Publishes images[k] to inputs[k], in order, each from a source of its
+// own, and returns what `stage` published meanwhile (null for nothing).
+// (The inputs take the output's image type.)
+template <typename Out, typename In = Out>
+std::shared_ptr<Out> publish(Source<Out>& stage,
+                             const std::vector<Input<std::type_identity_t<In>>*>& inputs,
+                             const std::vector<std::shared_ptr<std::type_identity_t<In>>>& images) {
+    std::unique_ptr<Source<In>[]> sources(new Source<In>[inputs.size()]);
+    for (size_t k = 0; k < inputs.size(); ++k) inputs[k]->registerDependency(&sources[k]);
+    Catcher<Out> out(stage);
+    for (size_t k = 0; k < images.size(); ++k) sources[k].fire(std::shared_ptr<In>(images[k]));
+    return out.take();
+}
+
+// Answers every request with a copy of `record` (a fresh record when
+// `status` is not 0) and the code `status`, remembering the frequencies.
+template <class DataT>
+class FakeProvider : public CalibrationProviderIF<DataT> {
+public:
+    int getCalibrationData(uint32_t modFreq, DataT& data) override {
+        requests.push_back(modFreq);
+        data = status == 0 ? record : DataT{};
+        return status;
+    }
+    void getCalibratedFrequencies(FrequencyList& list) override { list = FrequencyList{}; }
+
+    DataT record;
+    int status = 0;
+    std::vector<uint32_t> requests;
+};
+
 // Registers a provider for the test's lifetime; the default provider after.
 template <class DataT>
 class ScopedProvider {
@@ -110,6 +153,8 @@ inline void useDefaultProviders() {
     auto& r = CalibrationDataRegistry::getInstance();
     r.registerProvider<PhaseOffsetData>(DefaultProvider<PhaseOffsetData>::getInstance());
     r.registerProvider<PhaseErrorLUTData>(DefaultProvider<PhaseErrorLUTData>::getInstance());
+    r.registerProvider<DsnuOffsetData>(DefaultProvider<DsnuOffsetData>::getInstance());
+    r.registerProvider<PrnuGainData>(DefaultProvider<PrnuGainData>::getInstance());
 }
 
 }  // namespace testsupport
