@@ -21,7 +21,7 @@ using kyr::platform::VideoBufferPool;
 // block's pixels written after it went back to the pool, shows as a wrong
 // pixel here and as a race under ThreadSanitizer.
 TEST(VideoBufferPoolThreads, ImagesCreatedOnOneThreadAndReleasedOnAnother) {
-    constexpr int ITERATIONS = 3000;
+    constexpr int ITERATIONS = 2000;
     constexpr size_t IN_FLIGHT = 8;
     constexpr size_t W = 256, H = 256;  // a pooled size
     std::mutex mutex;
