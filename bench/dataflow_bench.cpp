@@ -4,9 +4,11 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 
 #include "kyr/image.h"
 #include "kyr/stage.h"
+#include "kyr/video_buffer.h"
 
 namespace {
 
@@ -29,6 +31,41 @@ void BM_Reference_TwoHeapBlocks(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Reference_TwoHeapBlocks);
+
+// A pixel block taken from the pool and put back (one lock each way), against
+// the two uncontended lock and unlock pairs it contains and a small block of
+// the C library's fast path.
+void BM_VideoBuffer_PooledBlock_640x480(benchmark::State& state) {
+    VideoBuffer::release(VideoBuffer::alloc(W * H * sizeof(uint16_t)));
+    for (auto _ : state) {
+        void* p = VideoBuffer::alloc(W * H * sizeof(uint16_t));
+        benchmark::DoNotOptimize(p);
+        VideoBuffer::release(p);
+    }
+}
+BENCHMARK(BM_VideoBuffer_PooledBlock_640x480);
+
+void BM_Reference_TwoMutexLocks(benchmark::State& state) {
+    std::mutex mutex;
+    for (auto _ : state) {
+        mutex.lock();
+        benchmark::ClobberMemory();
+        mutex.unlock();
+        mutex.lock();
+        benchmark::ClobberMemory();
+        mutex.unlock();
+    }
+}
+BENCHMARK(BM_Reference_TwoMutexLocks);
+
+void BM_Reference_SmallHeapBlock(benchmark::State& state) {
+    for (auto _ : state) {
+        char* p = new char[64];
+        benchmark::DoNotOptimize(p);
+        delete[] p;
+    }
+}
+BENCHMARK(BM_Reference_SmallHeapBlock);
 
 class PassThrough : public Stage<Image<uint16_t>> {
 public:

@@ -1,11 +1,11 @@
 #include "kyr/video_buffer.h"
 
-#include <new>
+#include "platforms/linux/video_buffer_pool.h"
 
 void* VideoBuffer::alloc(size_t size) {
-    return new (std::nothrow) char[size];
+    return kyr::platform::VideoBufferPool::alloc(size);
 }
 
 void VideoBuffer::release(void* ptr) {
-    delete[] static_cast<char*>(ptr);
+    kyr::platform::VideoBufferPool::release(ptr);
 }
