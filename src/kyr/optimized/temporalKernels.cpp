@@ -23,7 +23,8 @@
 //   double precision (p = 53). Both operands are converted from 32-bit
 //   integers exactly and 256 * num is an exact scaling by a power of two.
 //   den = 0 only when num = 0 (see kalmanPixel); the lanes divide by
-//   max(den, 1), which gives the rule's k = 0 there.
+//   max(den, 1), which gives the rule's k = 0 there and keeps NaN out of
+//   the lanes.
 //
 // The truncating conversions of the non-negative quotients are the floors.
 #undef HWY_TARGET_INCLUDE

