@@ -12,6 +12,10 @@
 //   static size_t block(D)               pixels per step
 //   static void run(D, Out* out, const In*... in)
 // and reads and writes exactly block(d) pixels of each array.
+//
+// ForEachBlockWith(step, d, count, out, in...) does the same with a step
+// object whose (const) run member carries settings of the call, such as a
+// threshold.
 
 // Per-target include guard (the Highway convention for -inl headers).
 #if defined(KYR_OPTIMIZED_BLOCK_LOOP_INL_H_) == defined(HWY_TARGET_TOGGLE)
@@ -38,12 +42,12 @@ struct PaddedBlock {
 };
 
 template <class Step, class D, typename Out, typename... In>
-HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
+HWY_INLINE void ForEachBlockWith(const Step& step, D d, size_t count, Out* out, const In*... in) {
     constexpr size_t MAX_BLOCK = Step::maxBlock(D());
     const size_t block = Step::block(d);
     size_t i = 0;
     for (; i + block <= count; i += block) {
-        Step::run(d, out + i, (in + i)...);
+        step.run(d, out + i, (in + i)...);
     }
     if (i < count) {
         const size_t rest = count - i;
@@ -52,11 +56,16 @@ HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
         std::apply(
             [&](auto&... pad) {
                 (pad.fill(in + i, rest), ...);
-                Step::run(d, padOut.data, static_cast<const In*>(pad.data)...);
+                step.run(d, padOut.data, static_cast<const In*>(pad.data)...);
             },
             pads);
         std::memcpy(out + i, padOut.data, rest * sizeof(Out));
     }
+}
+
+template <class Step, class D, typename Out, typename... In>
+HWY_INLINE void ForEachBlock(D d, size_t count, Out* out, const In*... in) {
+    ForEachBlockWith(Step(), d, count, out, in...);
 }
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
