@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <span>
 
 #include "kyr/image.h"
 #include "kyr/platform.h"
@@ -18,7 +19,7 @@ inline bool sameSize(const ImageBase& a, const ImageBase& b) {
 // logs why, in the name of `stage`, and returns INVALID_ARGUMENT (an image
 // is missing) or SIZE_MISMATCH (naming the first size and the one that
 // differs).
-inline int checkImages(const char* stage, std::initializer_list<const ImageBase*> images) {
+inline int checkImages(const char* stage, std::span<const ImageBase* const> images) {
     for (const ImageBase* image : images) {
         if (image == nullptr) {
             KYR_LOG_ERROR("%s: Input image is null", stage);
@@ -38,6 +39,10 @@ inline int checkImages(const char* stage, std::initializer_list<const ImageBase*
         }
     }
     return kyr::status::OK;
+}
+
+inline int checkImages(const char* stage, std::initializer_list<const ImageBase*> images) {
+    return checkImages(stage, std::span<const ImageBase* const>(images.begin(), images.size()));
 }
 
 inline int checkImagePair(const char* stage, const ImageBase* first, const ImageBase* second) {
