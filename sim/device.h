@@ -1,6 +1,10 @@
 // The emulated kernel driver: the video node with its buffer queue, the
 // sub-device with its controls, the frame worker and the temperature model.
 // One instance per process; every member is guarded by one mutex.
+//
+// One file per part: device.cpp (configuration, descriptors, request
+// routing), video_node.cpp, buffer_queue.cpp, readiness.cpp (poll),
+// subdev.cpp, frame_worker.cpp, temperature.cpp.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -131,12 +135,16 @@ private:
     int injectedFaultLocked(unsigned long request);
 
     int reqbufsLocked(int fd, v4l2_requestbuffers* req);
+    int querybufLocked(int fd, v4l2_buffer* b);
+    int qbufLocked(int fd, v4l2_buffer* b);
     int dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer* b);
     int checkBufferArgLocked(int fd, const v4l2_buffer* b, bool ownerOnly);
     void fillBufferLocked(uint32_t index, v4l2_buffer* b);
     void fillFormatLocked(v4l2_format* f);
     void freeBuffersLocked();
     uint64_t mappingTag(uint32_t index) const { return (bufferGeneration_ << 32) | index; }
+    int streamOnLocked(int fd, int type);
+    int streamOffLocked(int fd, int type);
     void stopStreamingLocked();
 
     int getControlLocked(uint32_t id, int32_t& value);

@@ -1,0 +1,170 @@
+// The video capture node: capabilities, the one format, frame timing, the
+// input; buffer and stream requests go to the buffer queue.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+
+#include "device.h"
+#include "device_util.h"
+
+namespace ozrsim {
+
+namespace {
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request,
+                       void* arg) {
+    const std::string model = modelName(config_.model);
+    switch (request) {
+        case VIDIOC_QUERYCAP: {
+            auto* cap = static_cast<v4l2_capability*>(arg);
+            std::memset(cap, 0, sizeof(*cap));
+            copyName(cap->driver, model);
+            copyName(cap->card, upper(model) + " time-of-flight sensor");
+            copyName(cap->bus_info, "platform:cam_" + model);
+            cap->version = versionCode(config_.driverVersion);
+            cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
+            return 0;
+        }
+        case VIDIOC_ENUM_FMT: {
+            auto* f = static_cast<v4l2_fmtdesc*>(arg);
+            if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index != 0) return -EINVAL;
+            const uint32_t index = f->index, type = f->type;
+            std::memset(f, 0, sizeof(*f));
+            f->index = index;
+            f->type = type;
+            copyName(f->description, "16-bit Greyscale");
+            f->pixelformat = V4L2_PIX_FMT_Y16;
+            return 0;
+        }
+        case VIDIOC_G_FMT:
+        case VIDIOC_TRY_FMT:
+        case VIDIOC_S_FMT: {
+            auto* f = static_cast<v4l2_format*>(arg);
+            if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
+            if (request == VIDIOC_S_FMT && (!buffers_.empty() || (owner_ != -1 && owner_ != fd))) {
+                return -EBUSY;
+            }
+            // The sensor has one format: any request is adjusted to it.
+            fillFormatLocked(f);
+            return 0;
+        }
+        case VIDIOC_REQBUFS:
+            return reqbufsLocked(fd, static_cast<v4l2_requestbuffers*>(arg));
+        case VIDIOC_QUERYBUF:
+            return querybufLocked(fd, static_cast<v4l2_buffer*>(arg));
+        case VIDIOC_QBUF:
+            return qbufLocked(fd, static_cast<v4l2_buffer*>(arg));
+        case VIDIOC_DQBUF:
+            return dqbufLocked(lock, fd, static_cast<v4l2_buffer*>(arg));
+        case VIDIOC_STREAMON:
+            return streamOnLocked(fd, *static_cast<int*>(arg));
+        case VIDIOC_STREAMOFF:
+            return streamOffLocked(fd, *static_cast<int*>(arg));
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM: {
+            auto* p = static_cast<v4l2_streamparm*>(arg);
+            if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
+            v4l2_captureparm& c = p->parm.capture;
+            if (request == VIDIOC_S_PARM && c.timeperframe.numerator != 0 &&
+                c.timeperframe.denominator != 0) {
+                const double us = 1e6 * c.timeperframe.numerator /
+                                  static_cast<double>(c.timeperframe.denominator);
+                config_.timing.framePeriodUs =
+                    static_cast<uint32_t>(std::clamp(us, 1000.0, 10000000.0));
+            }
+            std::memset(&p->parm, 0, sizeof(p->parm));
+            c.capability = V4L2_CAP_TIMEPERFRAME;
+            const uint32_t g = std::gcd(config_.timing.framePeriodUs, 1000000u);
+            c.timeperframe.numerator = config_.timing.framePeriodUs / g;
+            c.timeperframe.denominator = 1000000u / g;
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: {
+            auto* s = static_cast<v4l2_frmsizeenum*>(arg);
+            if (s->index != 0 || s->pixel_format != V4L2_PIX_FMT_Y16) return -EINVAL;
+            s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            s->discrete.width = width_;
+            s->discrete.height = height_;
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMEINTERVALS: {
+            auto* s = static_cast<v4l2_frmivalenum*>(arg);
+            if (s->index != 0 || s->pixel_format != V4L2_PIX_FMT_Y16 || s->width != width_ ||
+                s->height != height_) {
+                return -EINVAL;
+            }
+            s->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            const uint32_t g = std::gcd(config_.timing.framePeriodUs, 1000000u);
+            s->discrete.numerator = config_.timing.framePeriodUs / g;
+            s->discrete.denominator = 1000000u / g;
+            return 0;
+        }
+        case VIDIOC_ENUMINPUT: {
+            auto* in = static_cast<v4l2_input*>(arg);
+            if (in->index != 0) return -EINVAL;
+            std::memset(in, 0, sizeof(*in));
+            copyName(in->name, "Camera");
+            in->type = V4L2_INPUT_TYPE_CAMERA;
+            return 0;
+        }
+        case VIDIOC_G_INPUT:
+            *static_cast<int*>(arg) = 0;
+            return 0;
+        case VIDIOC_S_INPUT:
+            return *static_cast<int*>(arg) == 0 ? 0 : -EINVAL;
+        case VIDIOC_G_PRIORITY:
+            *static_cast<uint32_t*>(arg) = V4L2_PRIORITY_DEFAULT;
+            return 0;
+        case VIDIOC_S_PRIORITY: {
+            const uint32_t p = *static_cast<uint32_t*>(arg);
+            return p >= V4L2_PRIORITY_BACKGROUND && p <= V4L2_PRIORITY_RECORD ? 0 : -EINVAL;
+        }
+        case VIDIOC_LOG_STATUS:
+            return 0;
+        // The video node has a control handler without controls: the
+        // sensor's controls live on the sub-device.
+        case VIDIOC_QUERYCTRL:
+        case VIDIOC_QUERY_EXT_CTRL:
+        case VIDIOC_QUERYMENU:
+        case VIDIOC_G_CTRL:
+        case VIDIOC_S_CTRL:
+            return -EINVAL;
+        case VIDIOC_G_EXT_CTRLS:
+        case VIDIOC_S_EXT_CTRLS:
+        case VIDIOC_TRY_EXT_CTRLS: {
+            auto* c = static_cast<v4l2_ext_controls*>(arg);
+            if (c->count == 0) return 0;
+            c->error_idx = c->count;
+            return -EINVAL;
+        }
+        default:
+            return -ENOTTY;
+    }
+}
+
+void Device::fillFormatLocked(v4l2_format* f) {
+    std::memset(&f->fmt, 0, sizeof(f->fmt));
+    v4l2_pix_format& pix = f->fmt.pix;
+    pix.width = width_;
+    pix.height = height_;
+    pix.pixelformat = V4L2_PIX_FMT_Y16;
+    pix.field = V4L2_FIELD_NONE;
+    pix.bytesperline = width_ * 2;
+    pix.sizeimage = width_ * 2 * height_;
+    pix.colorspace = V4L2_COLORSPACE_RAW;
+    pix.xfer_func = V4L2_XFER_FUNC_NONE;
+    pix.ycbcr_enc = V4L2_YCBCR_ENC_DEFAULT;
+    pix.quantization = V4L2_QUANTIZATION_FULL_RANGE;
+}
+
+}  // namespace ozrsim
