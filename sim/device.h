@@ -141,8 +141,10 @@ private:
     int checkBufferArgLocked(int fd, const v4l2_buffer* b, bool ownerOnly);
     void fillBufferLocked(uint32_t index, v4l2_buffer* b);
     void fillFormatLocked(v4l2_format* f);
+    uint32_t minFramePeriodUsLocked() const;
     void freeBuffersLocked();
     uint64_t mappingTag(uint32_t index) const { return (bufferGeneration_ << 32) | index; }
+    uint32_t imageSize() const { return width_ * 2 * height_; }
     int streamOnLocked(int fd, int type);
     int streamOffLocked(int fd, int type);
     void stopStreamingLocked();

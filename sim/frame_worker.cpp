@@ -88,7 +88,11 @@ void Device::workerLoop() {
             rendering_ = false;
             lastState_ = p.state;
             truth_ = std::move(truth);
-            auto due = p.triggered + std::chrono::microseconds(config_.timing.exposureDelayUs);
+            // A frame rendered late still comes out one readout time per
+            // image, never as a burst.
+            auto due =
+                std::max(p.triggered + std::chrono::microseconds(config_.timing.exposureDelayUs),
+                         Clock::now());
             for (auto& img : images) {
                 out_.push_back(OutImage{std::move(img), due});
                 due += std::chrono::microseconds(config_.timing.readoutUs);

@@ -18,6 +18,20 @@ enum class Model { OZR310, OZR320 };
 // Driver acquisition types, as written to the ACQUISITION_MODE control.
 enum class AcqType : int { FourDcs = 0, Grayscale = 1, Hdr = 2 };
 
+// Images of one frame: 4 DCS images, 1 grayscale image, or 12 DCS images in
+// three exposures; 0 for an unknown type.
+constexpr uint32_t imagesPerFrame(AcqType acq) {
+    switch (acq) {
+        case AcqType::FourDcs:
+            return 4;
+        case AcqType::Grayscale:
+            return 1;
+        case AcqType::Hdr:
+            return 12;
+    }
+    return 0;
+}
+
 // Scene description. `name` is a built-in ("wall", "boxes", "tilted") or
 // "file:PATH" for a depth map file (see SceneLoader in scene.cpp).
 struct SceneConfig {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <numeric>
 
@@ -12,6 +13,13 @@
 namespace ozrsim {
 
 namespace {
+
+constexpr uint32_t MAX_FRAME_PERIOD_US = 10000000;
+
+v4l2_fract microseconds(uint32_t us) {
+    const uint32_t g = std::gcd(us, 1000000u);
+    return v4l2_fract{us / g, 1000000u / g};
+}
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -75,18 +83,19 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
             auto* p = static_cast<v4l2_streamparm*>(arg);
             if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
             v4l2_captureparm& c = p->parm.capture;
+            // A free-running period is brought into the range the frame
+            // intervals enumerate; 0 in either part keeps the current one.
             if (request == VIDIOC_S_PARM && c.timeperframe.numerator != 0 &&
                 c.timeperframe.denominator != 0) {
                 const double us = 1e6 * c.timeperframe.numerator /
                                   static_cast<double>(c.timeperframe.denominator);
-                config_.timing.framePeriodUs =
-                    static_cast<uint32_t>(std::clamp(us, 1000.0, 10000000.0));
+                const double shortest = minFramePeriodUsLocked();
+                config_.timing.framePeriodUs = static_cast<uint32_t>(
+                    std::lround(std::clamp(us, shortest, double{MAX_FRAME_PERIOD_US})));
             }
             std::memset(&p->parm, 0, sizeof(p->parm));
             c.capability = V4L2_CAP_TIMEPERFRAME;
-            const uint32_t g = std::gcd(config_.timing.framePeriodUs, 1000000u);
-            c.timeperframe.numerator = config_.timing.framePeriodUs / g;
-            c.timeperframe.denominator = 1000000u / g;
+            c.timeperframe = microseconds(config_.timing.framePeriodUs);
             return 0;
         }
         case VIDIOC_ENUM_FRAMESIZES: {
@@ -98,15 +107,17 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
             return 0;
         }
         case VIDIOC_ENUM_FRAMEINTERVALS: {
+            // Any period from one frame's acquisition time up to 10 s, to the
+            // microsecond.
             auto* s = static_cast<v4l2_frmivalenum*>(arg);
             if (s->index != 0 || s->pixel_format != V4L2_PIX_FMT_Y16 || s->width != width_ ||
                 s->height != height_) {
                 return -EINVAL;
             }
-            s->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-            const uint32_t g = std::gcd(config_.timing.framePeriodUs, 1000000u);
-            s->discrete.numerator = config_.timing.framePeriodUs / g;
-            s->discrete.denominator = 1000000u / g;
+            s->type = V4L2_FRMIVAL_TYPE_STEPWISE;
+            s->stepwise.min = microseconds(minFramePeriodUsLocked());
+            s->stepwise.max = microseconds(MAX_FRAME_PERIOD_US);
+            s->stepwise.step = microseconds(1);
             return 0;
         }
         case VIDIOC_ENUMINPUT: {
@@ -150,6 +161,16 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
         default:
             return -ENOTTY;
     }
+}
+
+uint32_t Device::minFramePeriodUsLocked() const {
+    // The images of a frame must be read out before the next frame starts.
+    int32_t mode = 0;
+    controls_.get(cid::ACQUISITION_MODE, mode);
+    const uint64_t frameUs =
+        config_.timing.exposureDelayUs +
+        uint64_t{config_.timing.readoutUs} * imagesPerFrame(static_cast<AcqType>(mode));
+    return static_cast<uint32_t>(std::clamp<uint64_t>(frameUs, 1000, MAX_FRAME_PERIOD_US));
 }
 
 void Device::fillFormatLocked(v4l2_format* f) {
