@@ -17,6 +17,7 @@ namespace ozrsim {
 namespace {
 
 constexpr uint32_t BUF_TS_FLAGS = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_EOF;
+constexpr uint32_t BUF_CAPS = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
 
 }  // namespace
 
@@ -33,14 +34,14 @@ void* Device::mmap(void* addr, size_t length, int prot, int flags, int fd, off_t
         error = ENODEV;
         return MAP_FAILED;
     }
-    if (length == 0 || buffers_.empty() || offset < 0 ||
-        static_cast<size_t>(offset) % mapLength_ != 0 ||
-        static_cast<size_t>(offset) / mapLength_ >= buffers_.size() || length > mapLength_ ||
+    // The offset selects a buffer; the mapping may not reach past it.
+    uint32_t index = 0;
+    while (index < buffers_.size() && buffers_[index].offset != offset) ++index;
+    if (length == 0 || index == buffers_.size() || length > buffers_[index].mapSize ||
         !(flags & MAP_SHARED) || !(prot & PROT_READ)) {
         error = EINVAL;
         return MAP_FAILED;
     }
-    const uint32_t index = static_cast<uint32_t>(static_cast<size_t>(offset) / mapLength_);
     Buffer& b = buffers_[index];
     void* p = real::mmap(addr, length, prot, flags, b.memfd, 0);
     if (p == MAP_FAILED) {
@@ -62,7 +63,7 @@ void Device::unmapped(void* addr, size_t length) {
 
 void Device::freeBuffersLocked() {
     for (Buffer& b : buffers_) {
-        if (b.data) real::munmap(b.data, mapLength_);
+        if (b.data) real::munmap(b.data, b.mapSize);
         if (b.memfd >= 0) real::close(b.memfd);
     }
     // Mappings the application still holds keep their memory (orphaned
@@ -100,45 +101,89 @@ void Device::fillBufferLocked(uint32_t index, v4l2_buffer* b) {
     b->field = V4L2_FIELD_NONE;
     b->timestamp = buf.timestamp;
     b->sequence = buf.sequence;
-    b->m.offset = static_cast<uint32_t>(index * mapLength_);
-    b->length = width_ * 2 * height_;
+    b->m.offset = buf.offset;
+    b->length = buf.length;
+}
+
+bool Device::addBuffersLocked(uint32_t count, uint32_t length) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t mapSize = (static_cast<size_t>(length) + page - 1) / page * page;
+    const size_t before = buffers_.size();
+    // Offsets follow each other, page-aligned, as the buffers were created.
+    size_t offset = 0;
+    if (!buffers_.empty()) offset = buffers_.back().offset + buffers_.back().mapSize;
+    bool ok = true;
+    for (uint32_t i = 0; i < count && ok; ++i, offset += mapSize) {
+        Buffer b;
+        b.length = length;
+        b.mapSize = mapSize;
+        b.offset = static_cast<uint32_t>(offset);
+        ok = offset + mapSize <= UINT32_MAX;
+        if (ok) b.memfd = memfd_create("ozrsim-buffer", MFD_CLOEXEC);
+        ok = ok && b.memfd >= 0 && ftruncate(b.memfd, static_cast<off_t>(mapSize)) == 0;
+        if (ok) {
+            void* p = real::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, b.memfd, 0);
+            ok = p != MAP_FAILED;
+            if (ok) b.data = p;
+        }
+        buffers_.push_back(b);
+    }
+    if (ok) return true;
+    // Nothing half-created stays behind.
+    while (buffers_.size() > before) {
+        Buffer& b = buffers_.back();
+        if (b.data) real::munmap(b.data, b.mapSize);
+        if (b.memfd >= 0) real::close(b.memfd);
+        buffers_.pop_back();
+    }
+    return false;
 }
 
 int Device::reqbufsLocked(int fd, v4l2_requestbuffers* req) {
+    // The capabilities are reported whatever the outcome.
+    req->capabilities = BUF_CAPS;
+    req->flags = 0;  // no cache hints
     if (req->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || req->memory != V4L2_MEMORY_MMAP) {
         return -EINVAL;
     }
     if (owner_ != -1 && owner_ != fd) return -EBUSY;
     if (streaming_) return -EBUSY;
     freeBuffersLocked();
-    req->capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
-    req->flags = 0;
     waitingForBuffers_ = true;
     if (req->count == 0) {
         owner_ = -1;
         updateReadinessLocked();
         return 0;
     }
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t size = static_cast<size_t>(width_) * 2 * height_;
-    mapLength_ = (size + page - 1) / page * page;
     const uint32_t n = std::min(req->count, MAX_BUFFERS);
-    buffers_.resize(n);
-    for (Buffer& b : buffers_) {
-        b.memfd = memfd_create("ozrsim-buffer", MFD_CLOEXEC);
-        if (b.memfd < 0 || ftruncate(b.memfd, static_cast<off_t>(mapLength_)) != 0) {
-            freeBuffersLocked();
-            return -ENOMEM;
-        }
-        void* p = real::mmap(nullptr, mapLength_, PROT_READ | PROT_WRITE, MAP_SHARED, b.memfd, 0);
-        if (p == MAP_FAILED) {
-            freeBuffersLocked();
-            return -ENOMEM;
-        }
-        b.data = p;
-    }
+    if (!addBuffersLocked(n, imageSize())) return -ENOMEM;
     owner_ = fd;
     req->count = n;
+    updateReadinessLocked();
+    return 0;
+}
+
+int Device::createBufsLocked(int fd, v4l2_create_buffers* create) {
+    create->index = static_cast<uint32_t>(buffers_.size());
+    create->capabilities = BUF_CAPS;
+    create->flags = 0;
+    const bool valid =
+        create->memory == V4L2_MEMORY_MMAP && create->format.type == V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    // A count of 0 only asks whether the memory and type are supported.
+    if (create->count == 0) return valid ? 0 : -EINVAL;
+    if (!valid) return -EINVAL;
+    if (owner_ != -1 && owner_ != fd) return -EBUSY;
+    // Each buffer must hold an image; a larger one is fine.
+    const uint32_t length = create->format.fmt.pix.sizeimage;
+    if (length < imageSize()) return -EINVAL;
+    if (buffers_.size() >= MAX_BUFFERS) return -ENOBUFS;
+    if (buffers_.empty()) waitingForBuffers_ = true;
+    const uint32_t n =
+        std::min(create->count, MAX_BUFFERS - static_cast<uint32_t>(buffers_.size()));
+    if (!addBuffersLocked(n, length)) return -ENOMEM;
+    owner_ = fd;
+    create->count = n;
+    create->format.fmt.pix.priv = V4L2_PIX_FMT_PRIV_MAGIC;
     updateReadinessLocked();
     return 0;
 }
@@ -151,7 +196,7 @@ int Device::checkBufferArgLocked(int fd, const v4l2_buffer* b, bool ownerOnly) {
 }
 
 int Device::dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer* b) {
-    if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || b->memory != V4L2_MEMORY_MMAP) return -EINVAL;
+    if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     const uint64_t generation = generation_;
     const int flags = fcntl(fd, F_GETFL);
     const bool nonblocking = flags >= 0 && (flags & O_NONBLOCK);
@@ -166,8 +211,9 @@ int Device::dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer*
     }
     const uint32_t index = done_.front();
     done_.pop_front();
-    fillBufferLocked(index, b);
+    // Back with the application: no longer flagged done.
     buffers_[index].state = BufState::Dequeued;
+    fillBufferLocked(index, b);
     updateReadinessLocked();
     return 0;
 }
@@ -192,8 +238,8 @@ int Device::qbufLocked(int fd, v4l2_buffer* b) {
 }
 
 int Device::streamOnLocked(int fd, int type) {
-    if (type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     if (owner_ != -1 && owner_ != fd) return -EBUSY;
+    if (type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     if (buffers_.empty()) return -EINVAL;
     if (streaming_) return 0;
     const auto now = Clock::now();
@@ -214,8 +260,8 @@ int Device::streamOnLocked(int fd, int type) {
 }
 
 int Device::streamOffLocked(int fd, int type) {
-    if (type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     if (owner_ != -1 && owner_ != fd) return -EBUSY;
+    if (type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     stopStreamingLocked();
     return 0;
 }

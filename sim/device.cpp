@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "envconfig.h"
 #include "real.h"
+#include "requests.h"
 
 namespace ozrsim {
 
@@ -260,6 +262,7 @@ void Device::forgetLocked(int fd) {
     if (it->second.peer >= 0) real::close(it->second.peer);
     files_.erase(it);
     updateReadinessLocked();
+    stateCv_.notify_all();  // a request blocked on this handle returns
 }
 
 int Device::openNode(NodeKind kind, int flags) {
@@ -363,15 +366,33 @@ int Device::ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned lon
     if (!file) return NOT_SERVED;
     if (gone_) return -ENODEV;
     if (int e = injectedFaultLocked(request); e != 0) return -e;
-    if (_IOC_SIZE(request) > 0 && !arg) return -EFAULT;
+    // The argument is copied in before the request is looked at, and copied
+    // out only after a known request succeeded.
+    const size_t size = _IOC_SIZE(request);
+    if ((_IOC_DIR(request) & _IOC_WRITE) && size > 0 && !arg) return -EFAULT;
+    const RequestInfo* info = requestInfo(file->kind, request);
+    if (!info) return -ENOTTY;
+    if ((_IOC_DIR(request) & _IOC_READ) && size > 0 && !arg) return -EFAULT;
+    if (info->needsPriority && file->priority < maxPriorityLocked()) return -EBUSY;
+    if (info->clearFrom < size) {
+        std::memset(static_cast<char*>(arg) + info->clearFrom, 0, size - info->clearFrom);
+    }
     switch (file->kind) {
         case NodeKind::Video:
             return videoIoctl(lock, fd, request, arg);
         case NodeKind::Subdev:
-            return subdevIoctl(request, arg);
+            return subdevIoctl(lock, fd, request, arg);
         default:
             return -ENOTTY;
     }
+}
+
+uint32_t Device::maxPriorityLocked() const {
+    uint32_t highest = V4L2_PRIORITY_UNSET;
+    for (const auto& [fd, file] : files_) {
+        if (file.kind == NodeKind::Video) highest = std::max(highest, file.priority);
+    }
+    return highest;
 }
 
 }  // namespace ozrsim

@@ -3,6 +3,7 @@
 
 #include <linux/types.h>
 #include <sys/time.h>
+#include <sys/utsname.h>
 #include <time.h>
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #if defined(__SANITIZE_THREAD__)
@@ -54,18 +54,25 @@ void copyName(char (&dst)[N], const std::string& src) {
     std::memcpy(dst, src.data(), std::min(src.size(), N - 1));
 }
 
-// The version the capability requests report.
-inline uint32_t versionCode(const std::optional<std::string>& version) {
-    unsigned a = 0, b = 0, c = 0;
-    if (version && std::sscanf(version->c_str(), "%u.%u.%u", &a, &b, &c) == 3) {
-        return ((a & 0xFF) << 16) | ((b & 0xFF) << 8) | (c & 0xFF);
+// The version every V4L2 node reports in its capabilities: that of the
+// running kernel, encoded as the kernel's version code.
+inline uint32_t kernelVersionCode() {
+    struct utsname u {};
+    unsigned version = 0, release = 0, sublevel = 0;
+    if (uname(&u) != 0 || std::sscanf(u.release, "%u.%u.%u", &version, &release, &sublevel) < 2) {
+        return (6u << 16) | (1u << 8);
     }
-    return (6u << 16) | (1u << 8);
+    return ((version & 0xFF) << 16) | ((release & 0xFF) << 8) | std::min(sublevel, 255u);
+}
+
+inline struct timespec monotonicTimespec() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts;
 }
 
 inline struct timeval monotonicNow() {
-    struct timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const struct timespec ts = monotonicTimespec();
     struct timeval tv {};
     tv.tv_sec = ts.tv_sec;
     tv.tv_usec = ts.tv_nsec / 1000;

@@ -9,33 +9,52 @@
 
 namespace ozrsim {
 
-short Device::maskLocked(int fd, const OpenFile& file, short events) {
+short Device::maskLocked(const OpenFile& file, short events) {
     constexpr short ALWAYS = POLLERR | POLLHUP | POLLNVAL;
     if (gone_) return static_cast<short>((POLLERR | POLLHUP | POLLPRI) & (events | ALWAYS));
-    if (file.kind != NodeKind::Video) return 0;
-    if (owner_ != -1 && owner_ != fd) return POLLERR;
-    if (!streaming_) return POLLERR;
-    if (waitingForBuffers_ && (events & (POLLIN | POLLRDNORM))) return POLLERR;
     short mask = 0;
-    if (!done_.empty()) mask |= POLLIN | POLLRDNORM;
+    if (file.kind == NodeKind::Subdev) {
+        if (!file.available.empty()) mask = POLLPRI;
+    } else if (file.kind == NodeKind::Video && (events & (POLLIN | POLLRDNORM))) {
+        // The queue is only looked at when asked for input. Nothing will
+        // arrive while the stream is off or before the first buffer was
+        // queued; every handle sees the same queue.
+        if (!streaming_ || waitingForBuffers_) {
+            mask = POLLERR;
+        } else if (!done_.empty()) {
+            mask = POLLIN | POLLRDNORM;
+        }
+    }
     return static_cast<short>(mask & (events | ALWAYS));
 }
 
 void Device::updateReadinessLocked() {
     // The application's descriptor is readable exactly when poll() has
-    // something to report, so that select() and epoll wake up as well.
+    // something to report, so that select() and epoll wake up as well. A
+    // pending event is sent as urgent data, which select() and epoll see as
+    // an exception (POLLPRI); a kernel without urgent data on local sockets
+    // gets an ordinary byte instead.
     for (auto& [fd, file] : files_) {
         if (file.peer < 0) continue;
-        const bool want = maskLocked(fd, file, POLLIN | POLLRDNORM) != 0;
-        if (want == file.readable) continue;
-        if (want) {
-            const char byte = 1;
-            if (send(file.peer, &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL) == 1) file.readable = true;
-        } else {
-            char byte = 0;
+        const short mask = maskLocked(file, POLLIN | POLLRDNORM | POLLPRI);
+        const Signal want = (mask & POLLPRI) ? Signal::Urgent
+                            : mask           ? Signal::Normal
+                                             : Signal::None;
+        if (want == file.signal) continue;
+        char byte = 0;
+        if (file.signal != Signal::None) {
+            recv(fd, &byte, 1, MSG_OOB | MSG_DONTWAIT);
             while (recv(fd, &byte, 1, MSG_DONTWAIT) == 1) {
             }
-            file.readable = false;
+            file.signal = Signal::None;
+        }
+        if (want == Signal::None) continue;
+        byte = 1;
+        constexpr int FLAGS = MSG_DONTWAIT | MSG_NOSIGNAL;
+        if (want == Signal::Urgent && send(file.peer, &byte, 1, FLAGS | MSG_OOB) == 1) {
+            file.signal = Signal::Urgent;
+        } else if (send(file.peer, &byte, 1, FLAGS) == 1) {
+            file.signal = want;
         }
     }
 }
@@ -48,8 +67,10 @@ int Device::poll(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout
         const NodeKind k = FdTable::kind(p.fd);
         if (k == NodeKind::Video || k == NodeKind::Subdev) {
             // The descriptor is readable whenever there is something to
-            // report for POLLIN; other requests are answered from the state.
-            p.events = (p.events & (POLLIN | POLLRDNORM)) ? POLLIN : 0;
+            // report: for input on the video node, events on the sub-device.
+            // What is reported is answered from the state.
+            const short signalled = k == NodeKind::Video ? (POLLIN | POLLRDNORM) : POLLPRI;
+            p.events = (p.events & signalled) ? POLLIN : 0;
             any = true;
         }
     }
@@ -70,7 +91,7 @@ int Device::poll(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout
             const NodeKind k = FdTable::kind(fds[i].fd);
             if (fds[i].fd >= 0 && configured_ && it != files_.end() &&
                 (k == NodeKind::Video || k == NodeKind::Subdev)) {
-                fds[i].revents = maskLocked(fds[i].fd, it->second, fds[i].events);
+                fds[i].revents = maskLocked(it->second, fds[i].events);
             } else {
                 fds[i].revents = work[i].revents;
             }

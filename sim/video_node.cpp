@@ -38,18 +38,22 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
             copyName(cap->driver, model);
             copyName(cap->card, upper(model) + " time-of-flight sensor");
             copyName(cap->bus_info, "platform:cam_" + model);
-            cap->version = versionCode(config_.driverVersion);
-            cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            cap->version = kernelVersionCode();
+            // Every node takes the extended pixel format fields.
+            cap->device_caps =
+                V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
             cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
             return 0;
         }
         case VIDIOC_ENUM_FMT: {
             auto* f = static_cast<v4l2_fmtdesc*>(arg);
             if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index != 0) return -EINVAL;
-            const uint32_t index = f->index, type = f->type;
+            // Everything but the application's input is the driver's.
+            const uint32_t index = f->index, type = f->type, mbusCode = f->mbus_code;
             std::memset(f, 0, sizeof(*f));
             f->index = index;
             f->type = type;
+            f->mbus_code = mbusCode;
             copyName(f->description, "16-bit Greyscale");
             f->pixelformat = V4L2_PIX_FMT_Y16;
             return 0;
@@ -68,6 +72,8 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
         }
         case VIDIOC_REQBUFS:
             return reqbufsLocked(fd, static_cast<v4l2_requestbuffers*>(arg));
+        case VIDIOC_CREATE_BUFS:
+            return createBufsLocked(fd, static_cast<v4l2_create_buffers*>(arg));
         case VIDIOC_QUERYBUF:
             return querybufLocked(fd, static_cast<v4l2_buffer*>(arg));
         case VIDIOC_QBUF:
@@ -133,33 +139,26 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
             return 0;
         case VIDIOC_S_INPUT:
             return *static_cast<int*>(arg) == 0 ? 0 : -EINVAL;
+        // Each file handle has a priority; the node's is the highest of
+        // them, and handles below it may not change the device.
         case VIDIOC_G_PRIORITY:
-            *static_cast<uint32_t*>(arg) = V4L2_PRIORITY_DEFAULT;
+            *static_cast<uint32_t*>(arg) = maxPriorityLocked();
             return 0;
         case VIDIOC_S_PRIORITY: {
             const uint32_t p = *static_cast<uint32_t*>(arg);
-            return p >= V4L2_PRIORITY_BACKGROUND && p <= V4L2_PRIORITY_RECORD ? 0 : -EINVAL;
+            if (p != V4L2_PRIORITY_BACKGROUND && p != V4L2_PRIORITY_INTERACTIVE &&
+                p != V4L2_PRIORITY_RECORD) {
+                return -EINVAL;
+            }
+            files_.at(fd).priority = p;
+            return 0;
         }
         case VIDIOC_LOG_STATUS:
             return 0;
-        // The video node has a control handler without controls: the
-        // sensor's controls live on the sub-device.
-        case VIDIOC_QUERYCTRL:
-        case VIDIOC_QUERY_EXT_CTRL:
-        case VIDIOC_QUERYMENU:
-        case VIDIOC_G_CTRL:
-        case VIDIOC_S_CTRL:
-            return -EINVAL;
-        case VIDIOC_G_EXT_CTRLS:
-        case VIDIOC_S_EXT_CTRLS:
-        case VIDIOC_TRY_EXT_CTRLS: {
-            auto* c = static_cast<v4l2_ext_controls*>(arg);
-            if (c->count == 0) return 0;
-            c->error_idx = c->count;
-            return -EINVAL;
-        }
         default:
-            return -ENOTTY;
+            // The video node has a control handler without controls: the
+            // sensor's controls live on the sub-device.
+            return controlIoctlLocked(fd, NodeKind::Video, request, arg);
     }
 }
 
@@ -186,6 +185,8 @@ void Device::fillFormatLocked(v4l2_format* f) {
     pix.xfer_func = V4L2_XFER_FUNC_NONE;
     pix.ycbcr_enc = V4L2_YCBCR_ENC_DEFAULT;
     pix.quantization = V4L2_QUANTIZATION_FULL_RANGE;
+    // Tells that the fields after `priv` are valid.
+    pix.priv = V4L2_PIX_FMT_PRIV_MAGIC;
 }
 
 }  // namespace ozrsim
