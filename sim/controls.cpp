@@ -52,6 +52,17 @@ const ControlInfo* ControlSet::next(uint32_t id) const {
     return nullptr;
 }
 
+const ControlInfo* ControlSet::privateControl(uint32_t n) const {
+    for (const ControlInfo& c : table_) {
+        if (V4L2_CTRL_ID2WHICH(c.id) != V4L2_CTRL_CLASS_USER || !V4L2_CTRL_DRIVER_PRIV(c.id)) {
+            continue;
+        }
+        if (n == 0) return &c;
+        --n;
+    }
+    return nullptr;
+}
+
 int ControlSet::validate(uint32_t id, int32_t& value) const {
     const ControlInfo* c = find(id);
     if (!c) return EINVAL;

@@ -29,6 +29,9 @@ public:
     // The first control with an identifier above `id` (for enumeration with
     // V4L2_CTRL_FLAG_NEXT_CTRL), or null.
     const ControlInfo* next(uint32_t id) const;
+    // The control an old-style private identifier (V4L2_CID_PRIVATE_BASE + n)
+    // names: the n-th driver-specific control of the user class, or null.
+    const ControlInfo* privateControl(uint32_t n) const;
 
     // Checks a value for writing and brings it to what the device keeps.
     // Returns 0 or a positive errno value: EINVAL for an unknown or

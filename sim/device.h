@@ -1,6 +1,12 @@
 // The emulated kernel driver: the video node with its buffer queue, the
 // sub-device with its controls, the frame worker and the temperature model.
 // One instance per process; every member is guarded by one mutex.
+//
+// One file per part: device.cpp (configuration, descriptors, request
+// routing), requests.cpp (what the V4L2 core checks before a driver sees a
+// request), video_node.cpp, buffer_queue.cpp, readiness.cpp (poll),
+// subdev.cpp (the controls of both nodes), control_events.cpp,
+// frame_worker.cpp, temperature.cpp.
 #pragma once
 
 #include <linux/videodev2.h>
@@ -93,17 +99,34 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // A control event subscription of a file handle. Each holds at most one
+    // pending event: a newer one replaces it and keeps its changes.
+    struct Subscription {
+        uint32_t id = 0;
+        uint32_t flags = 0;  // V4L2_EVENT_SUB_FL_*
+        bool pending = false;
+        v4l2_event event{};
+    };
+    // What the socket behind a descriptor holds to wake select() and epoll.
+    enum class Signal { None, Normal, Urgent };
     struct OpenFile {
         NodeKind kind = NodeKind::None;
         int peer = -1;  // the emulation's end of the socket pair behind the descriptor
         ino_t ino = 0;  // identity of the application's descriptor
-        bool readable = false;
+        Signal signal = Signal::None;
+        uint32_t priority = V4L2_PRIORITY_DEFAULT;  // video node
+        std::vector<Subscription> subscriptions;    // sub-device
+        std::deque<uint32_t> available;             // controls with a pending event, oldest first
+        uint32_t eventSequence = 0;                 // of the next event queued
     };
     enum class BufState { Dequeued, Queued, Done };
     struct Buffer {
         int memfd = -1;
         void* data = nullptr;  // the driver's own mapping
         BufState state = BufState::Dequeued;
+        uint32_t length = 0;  // bytes the buffer holds, as QUERYBUF reports
+        size_t mapSize = 0;   // page-aligned size of the memory behind it
+        uint32_t offset = 0;  // mmap() offset that selects it
         uint32_t bytesused = 0;
         uint32_t sequence = 0;
         struct timeval timestamp {};
@@ -126,24 +149,46 @@ private:
     void forgetLocked(int fd);
     int ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
     int videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
-    int subdevIoctl(unsigned long request, void* arg);
-    const ControlInfo* queriedControl(uint32_t id) const;
+    int subdevIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
+    int controlIoctlLocked(int fd, NodeKind kind, unsigned long request, void* arg);
     int injectedFaultLocked(unsigned long request);
+    uint32_t maxPriorityLocked() const;
 
     int reqbufsLocked(int fd, v4l2_requestbuffers* req);
+    int createBufsLocked(int fd, v4l2_create_buffers* create);
+    bool addBuffersLocked(uint32_t count, uint32_t length);
+    int querybufLocked(int fd, v4l2_buffer* b);
+    int qbufLocked(int fd, v4l2_buffer* b);
     int dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer* b);
     int checkBufferArgLocked(int fd, const v4l2_buffer* b, bool ownerOnly);
     void fillBufferLocked(uint32_t index, v4l2_buffer* b);
     void fillFormatLocked(v4l2_format* f);
+    uint32_t minFramePeriodUsLocked() const;
     void freeBuffersLocked();
     uint64_t mappingTag(uint32_t index) const { return (bufferGeneration_ << 32) | index; }
+    uint32_t imageSize() const { return width_ * 2 * height_; }
+    int streamOnLocked(int fd, int type);
+    int streamOffLocked(int fd, int type);
     void stopStreamingLocked();
 
-    int getControlLocked(uint32_t id, int32_t& value);
-    int setControlLocked(uint32_t id, int32_t& value);
-    int extControlsLocked(unsigned long request, v4l2_ext_controls* ctrls);
+    // Controls of a node: the sub-device has the sensor's, the video node a
+    // handler without controls.
+    const ControlInfo* nodeControl(NodeKind kind, uint32_t id) const;
+    const ControlInfo* queriedControl(NodeKind kind, uint32_t id) const;
+    int getControlLocked(NodeKind kind, uint32_t id, int32_t& value);
+    int setControlLocked(int fd, uint32_t id, int32_t& value);
+    int extControlsLocked(int fd, NodeKind kind, unsigned long request, v4l2_ext_controls* ctrls);
 
-    short maskLocked(int fd, const OpenFile& file, short events);
+    int subscribeLocked(int fd, const v4l2_event_subscription& sub);
+    int unsubscribeLocked(int fd, const v4l2_event_subscription& sub);
+    int dqeventLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_event* ev);
+    // Queues a control event for every subscriber but the file handle that
+    // made the change (unless it asked for its own changes).
+    void controlChangedLocked(int origin, const ControlInfo& c, uint32_t changes);
+    void queueEventLocked(OpenFile& file, Subscription& sub, const ControlInfo& c,
+                          uint32_t changes);
+
+    short maskLocked(const OpenFile& file, short events);
     void updateReadinessLocked();
     void disconnectLocked();
 
@@ -180,7 +225,6 @@ private:
 
     std::vector<Buffer> buffers_;
     uint64_t bufferGeneration_ = 0;
-    size_t mapLength_ = 0;  // page-aligned size of one buffer
     std::deque<uint32_t> queued_;
     std::deque<uint32_t> done_;
     int owner_ = -1;  // descriptor that owns the buffers

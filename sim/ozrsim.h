@@ -17,28 +17,39 @@
 // when the OZRSIM_ environment variables are set, see the ozr-sim launcher)
 // the library serves nothing and every call goes straight to the C library.
 //
-// The emulated driver, in short:
+// The emulated driver, in short (it passes the V4L2 conformance suite,
+// v4l2-compliance, on both nodes):
+// - Both nodes: requests are checked as the V4L2 core does before a driver
+//   sees them: an unknown request fails with ENOTTY, a missing argument with
+//   EFAULT, output fields are zeroed. QUERYCAP reports the running kernel's
+//   version (the driver's own is in the version file).
 // - Video node: V4L2 capture, memory-mapped streaming only, one pixel format
 //   (Y16, 16-bit samples with the 12-bit value in the upper bits). The format
 //   is fixed by the configuration: 320x240 for the OZR320 and 640x120 (two
 //   halves side by side) for the OZR310 unless width/height say otherwise;
 //   S_FMT and TRY_FMT adjust any request to it, as V4L2 drivers do. Up to
-//   MAX_BUFFERS buffers; S_FMT is refused with EBUSY while buffers exist and
-//   REQBUFS while streaming; a second open file handle may query but not
-//   stream (EBUSY). poll() reports POLLIN when a buffer can be dequeued and
-//   POLLERR when the stream is off or no buffer was ever queued, as
-//   videobuf2 does.
+//   MAX_BUFFERS buffers from REQBUFS and CREATE_BUFS (which may add larger
+//   ones); S_FMT is refused with EBUSY while buffers exist and REQBUFS while
+//   streaming; a second open file handle may query but not stream (EBUSY).
+//   File handles have priorities (G/S_PRIORITY): a handle below the highest
+//   may not change the device (EBUSY). poll() reports POLLIN when a buffer
+//   can be dequeued and POLLERR when the stream is off or no buffer was ever
+//   queued, as videobuf2 does. The video node has no controls of its own.
 // - Sub-device node: the controls below, through VIDIOC_G_CTRL/S_CTRL,
-//   QUERYCTRL, QUERY_EXT_CTRL, QUERYMENU and the EXT_CTRLS requests. Integer
+//   QUERYCTRL, QUERY_EXT_CTRL, QUERYMENU and the EXT_CTRLS requests (also by
+//   the old-style private identifiers V4L2_CID_PRIVATE_BASE + n). Integer
 //   values outside the range fail with ERANGE (nothing is clamped), unknown
-//   identifiers with EINVAL.
+//   identifiers with EINVAL. Control events (V4L2_EVENT_CTRL) tell other
+//   handles of value changes; poll() reports POLLPRI while one is pending.
 // - Frames: writing 1 to TRIGGER_SHUTTER acquires one frame: 4 images in
 //   4DCS, 1 in grayscale, 12 in HDR (OZR320). Each image fills one queued
 //   buffer, timing.exposureDelayUs after the trigger, then one every
 //   timing.readoutUs. An image for which no buffer is queued is dropped
 //   (its sequence number is skipped). No trigger, no frame, unless
 //   timing.freeRun is set: then a frame is acquired every framePeriodUs
-//   after STREAMON, for generic V4L2 tools that know nothing of the trigger.
+//   after STREAMON, for generic V4L2 tools that know nothing of the trigger;
+//   S_PARM sets that period within the frame intervals enumerated (from the
+//   time one frame takes to 10 s).
 // - Temperature: the die warms while streaming towards temperature.hotC and
 //   cools towards temperature.startC when idle (first order, time constant
 //   temperature.timeConstantS); the hwmon input file always reads the
@@ -46,11 +57,13 @@
 //
 // Limits of the emulation: a descriptor duplicated with dup()/fcntl() is an
 // ordinary descriptor that serves nothing; select() and epoll see a node as
-// readable whenever poll() would report POLLIN or POLLERR; the nodes offer
-// no read()/write() I/O (EINVAL); getcwd() inside a served directory shows
-// the private directory; std::filesystem::create_directories() of a served
-// path creates missing ancestors of the served prefix on the host; a
-// trigger that finds 16 frames still pending is ignored.
+// readable whenever poll() would report anything (and a pending control
+// event also as an exception, where the kernel has urgent data on local
+// sockets); the nodes offer no read()/write() I/O (EINVAL); getcwd() inside
+// a served directory shows the private directory;
+// std::filesystem::create_directories() of a served path creates missing
+// ancestors of the served prefix on the host; a trigger that finds 16 frames
+// still pending is ignored.
 //
 // Every function here is thread-safe.
 #pragma once

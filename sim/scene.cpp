@@ -282,20 +282,8 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
     if (!valid()) return images;
     uint32_t w = 0, h = 0;
     if (!processedSize(state.model, state.width, state.height, w, h)) return images;
-    size_t nImages = 0;
-    switch (state.acq) {
-        case AcqType::FourDcs:
-            nImages = 4;
-            break;
-        case AcqType::Grayscale:
-            nImages = 1;
-            break;
-        case AcqType::Hdr:
-            nImages = 12;
-            break;
-        default:
-            return images;
-    }
+    const size_t nImages = imagesPerFrame(state.acq);
+    if (nImages == 0) return images;
     const size_t n = static_cast<size_t>(w) * h;
 
     // Static per-pixel terms for this size.

@@ -1,7 +1,7 @@
 // Virtual sensor: what the simulated camera looks at and how it renders it.
 //
 // The renderer is pure computation: it knows nothing of device nodes or
-// ioctls. The device emulation (sim/device*, sim/interpose*) keeps the sensor
+// ioctls. The device emulation (sim/device.h, sim/interpose.cpp) keeps the sensor
 // state that the controls set, asks the renderer for the images of a frame
 // when the shutter is triggered, and copies them into the driver buffers.
 #pragma once
@@ -17,6 +17,20 @@ enum class Model { OZR310, OZR320 };
 
 // Driver acquisition types, as written to the ACQUISITION_MODE control.
 enum class AcqType : int { FourDcs = 0, Grayscale = 1, Hdr = 2 };
+
+// Images of one frame: 4 DCS images, 1 grayscale image, or 12 DCS images in
+// three exposures; 0 for an unknown type.
+constexpr uint32_t imagesPerFrame(AcqType acq) {
+    switch (acq) {
+        case AcqType::FourDcs:
+            return 4;
+        case AcqType::Grayscale:
+            return 1;
+        case AcqType::Hdr:
+            return 12;
+    }
+    return 0;
+}
 
 // Scene description. `name` is a built-in ("wall", "boxes", "tilted") or
 // "file:PATH" for a depth map file (see SceneLoader in scene.cpp).

@@ -166,9 +166,13 @@ TEST_F(SubdevControls, ExtendedControlsAreCheckedBeforeAnyIsApplied) {
     ctrls.which = V4L2_CTRL_WHICH_CUR_VAL;
     ctrls.count = 2;
     ctrls.controls = list;
+    // Setting points past the list (nothing was written), trying names the
+    // control that failed.
     EXPECT_EQ(ioctlErr(fd_, VIDIOC_S_EXT_CTRLS, &ctrls), ERANGE);
-    EXPECT_EQ(ctrls.error_idx, 1u);
+    EXPECT_EQ(ctrls.error_idx, 2u);
     EXPECT_EQ(controlValue(cid::GAIN), 1);
+    EXPECT_EQ(ioctlErr(fd_, VIDIOC_TRY_EXT_CTRLS, &ctrls), ERANGE);
+    EXPECT_EQ(ctrls.error_idx, 1u);
 
     list[1].value = 800;
     ASSERT_EQ(ioctlErr(fd_, VIDIOC_S_EXT_CTRLS, &ctrls), 0);
@@ -180,6 +184,58 @@ TEST_F(SubdevControls, ExtendedControlsAreCheckedBeforeAnyIsApplied) {
     ASSERT_EQ(ioctlErr(fd_, VIDIOC_G_EXT_CTRLS, &ctrls), 0);
     EXPECT_EQ(list[0].value, 1);
     EXPECT_EQ(list[1].value, 500);
+}
+
+TEST_F(SubdevControls, ExtendedControlErrorsPointAsTheControlFrameworkDoes) {
+    start(testConfig());
+    ASSERT_GE(openSubdev(), 0);
+    const int video = ::open("/run/ozr320/video", O_RDWR);
+    ASSERT_GE(video, 0);
+    v4l2_ext_control list[2]{};
+    v4l2_ext_controls ctrls{};
+    ctrls.count = 2;
+    ctrls.controls = list;
+    struct Case {
+        int fd;
+        uint32_t first, second;
+        unsigned long request;
+        int error;
+        uint32_t errorIdx;
+    };
+    // Validation failures of G and S point past the list; TRY names the control.
+    for (const Case& k : {
+             Case{fd_, cid::GAIN, 0x981904, VIDIOC_G_EXT_CTRLS, EINVAL, 2},
+             Case{fd_, cid::GAIN, cid::USER_CLASS, VIDIOC_G_EXT_CTRLS, EACCES, 2},  // write-only
+             Case{fd_, cid::GAIN, cid::USER_CLASS, VIDIOC_TRY_EXT_CTRLS, EACCES, 1},
+             Case{fd_, V4L2_CID_PRIVATE_BASE, cid::GAIN, VIDIOC_TRY_EXT_CTRLS, EINVAL, 0},
+             Case{video, cid::GAIN, cid::EXPOSURE, VIDIOC_TRY_EXT_CTRLS, EINVAL, 0},
+             Case{video, cid::GAIN, cid::EXPOSURE, VIDIOC_S_EXT_CTRLS, EINVAL, 2},
+         }) {
+        list[0].id = k.first;
+        list[1].id = k.second;
+        list[0].value = list[1].value = 1;
+        EXPECT_EQ(ioctlErr(k.fd, k.request, &ctrls), k.error) << std::hex << k.second;
+        EXPECT_EQ(ctrls.error_idx, k.errorIdx) << std::hex << k.second;
+    }
+    ctrls.count = 0;
+    ctrls.which = V4L2_CTRL_CLASS_USER;
+    EXPECT_EQ(ioctlErr(fd_, VIDIOC_G_EXT_CTRLS, &ctrls), 0) << "the class exists";
+    EXPECT_EQ(ioctlErr(video, VIDIOC_G_EXT_CTRLS, &ctrls), EINVAL) << "no controls at all";
+    ::close(video);
+}
+
+TEST_F(SubdevControls, OldStylePrivateIdentifiersCountTheDriverControls) {
+    start(testConfig());
+    ASSERT_GE(openSubdev(), 0);
+    v4l2_queryctrl q{};
+    q.id = V4L2_CID_PRIVATE_BASE + 1;
+    ASSERT_EQ(ioctlErr(fd_, VIDIOC_QUERYCTRL, &q), 0);
+    EXPECT_EQ(q.id, V4L2_CID_PRIVATE_BASE + 1) << "reported under the identifier asked for";
+    EXPECT_STREQ(reinterpret_cast<const char*>(q.name), "Acquisition Mode");
+    ASSERT_EQ(setCtrl(fd_, V4L2_CID_PRIVATE_BASE + 6, 42), 0);
+    EXPECT_EQ(controlValue(cid::LED_DELAY_STEP), 42);
+    q.id = V4L2_CID_PRIVATE_BASE + 7;
+    EXPECT_EQ(ioctlErr(fd_, VIDIOC_QUERYCTRL, &q), EINVAL);
 }
 
 TEST_F(SubdevControls, ControlsReachTheRenderedFrame) {
