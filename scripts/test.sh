@@ -3,7 +3,9 @@
 #   1. a Release build (warnings as errors) running the whole suite,
 #   2. a Debug build with AddressSanitizer + UndefinedBehaviorSanitizer running
 #      the whole suite (any report fails the run),
-#   3. a build with ThreadSanitizer running the threading tests (label "threads").
+#   3. a build with ThreadSanitizer running the threading tests (label "threads"),
+#   4. an aarch64 cross build of the kernel and stage tests, run under qemu-user
+#      on every Arm instruction set (scripts/test-arm64.sh, also runnable alone).
 # Installs what is missing on a fresh Debian machine first (needs root).
 set -euo pipefail
 
@@ -13,6 +15,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # shellcheck source=scripts/deps.sh
 . "$root/scripts/deps.sh"
 ozr_install_deps
+ozr_install_arm64_deps
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -37,4 +40,5 @@ mkdir -p "$root/build"
 build_and_test release Release "" ""
 build_and_test asan-ubsan Debug "address,undefined" ""
 build_and_test tsan RelWithDebInfo "thread" threads
+"$root/scripts/test-arm64.sh"
 echo "=== all test builds passed ==="
