@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "core/stages/filters/kernelWindow.h"
 
@@ -90,7 +92,45 @@ void FilterRows(const Step& step, const T* in, T* out, size_t width, size_t heig
     }
 }
 
-// ------------------------------------------------------------- Interiors
+// ------------------------------------------------------- Window values
+
+// The N * N window values of one vector step, one vector per window
+// position. Vectors of scalable instruction sets cannot be array elements;
+// there they are kept in memory.
+template <class D, size_t COUNT>
+struct WindowLanes {
+    using V = hn::Vec<D>;
+    // (User-provided, so that it is compiled for the instruction set.)
+    HWY_INLINE WindowLanes() {}  // NOLINT(modernize-use-equals-default)
+#if HWY_HAVE_SCALABLE
+    static constexpr size_t STRIDE = hn::MaxLanes(D());
+    HWY_ALIGN hn::TFromD<D> lanes[COUNT * STRIDE];
+    HWY_INLINE V get(D d, size_t i) const {
+        return hn::Load(d, lanes + i * STRIDE);
+    }
+    HWY_INLINE void set(D d, size_t i, V v) {
+        hn::Store(v, d, lanes + i * STRIDE);
+    }
+#else
+    V lanes[COUNT];
+    HWY_INLINE V get(D, size_t i) const {
+        return lanes[i];
+    }
+    HWY_INLINE void set(D, size_t i, V v) {
+        lanes[i] = v;
+    }
+#endif
+};
+
+// Loads window position I = r * N + c of the step's pixels.
+template <size_t N, class D, class Lanes, size_t... I>
+HWY_INLINE void LoadWindow(D d, const hn::TFromD<D>* const* rows, Lanes& v,
+                           std::index_sequence<I...>) {
+    constexpr size_t R = N / 2;
+    (v.set(d, I, hn::LoadU(d, rows[I / N] + I % N - R)), ...);
+}
+
+// -------------------------------------------------------- Window rule
 
 // The window rule for the interior, for kernels without a vector form on
 // this instruction set.
@@ -104,11 +144,89 @@ void ScalarInterior(Kernel& kernel, const typename Kernel::Type* in, typename Ke
     filterRegion(kernel, in, out, width, height, R, width - R, R, height - R);
 }
 
-template <class Kernel>
-void Interior(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
-              size_t width, size_t height) {
+// ------------------------------------------------------------- Median
+
+// One exchange of a network, lane by lane with the scalar rule's meaning:
+// the two values change places where hi < lo. For integers that is min and
+// max; for floats it is spelt out, because the min and max instructions of
+// the instruction sets treat NaN and the two zeros differently. Outputs
+// nobody reads are not computed.
+template <Exchange E, class D, class Lanes>
+HWY_INLINE void ExchangeLanes(D d, Lanes& v) {
+    const auto lo = v.get(d, E.lo);
+    const auto hi = v.get(d, E.hi);
+    if constexpr (hwy::IsFloat<hn::TFromD<D>>()) {
+        const auto swap = hn::Lt(hi, lo);
+        if constexpr (E.loUsed) v.set(d, E.lo, hn::IfThenElse(swap, hi, lo));
+        if constexpr (E.hiUsed) v.set(d, E.hi, hn::IfThenElse(swap, lo, hi));
+    } else {
+        if constexpr (E.loUsed) v.set(d, E.lo, hn::Min(lo, hi));
+        if constexpr (E.hiUsed) v.set(d, E.hi, hn::Max(lo, hi));
+    }
+}
+
+template <const auto& NETWORK, class D, class Lanes, size_t... S>
+HWY_INLINE void RunNetwork(D d, Lanes& v, std::index_sequence<S...>) {
+    (ExchangeLanes<NETWORK[S]>(d, v), ...);
+}
+
+// The median networks of MedianKernel on the window lanes.
+template <typename T, size_t N>
+struct MedianStep {
+    static constexpr size_t RADIUS = N / 2;
+    using Tag = hn::ScalableTag<T>;
+    static constexpr const auto& NETWORK = MedianKernel<T, N>::network;
+
+    HWY_INLINE void run(Tag d, const T* const* rows, T* out) const {
+        WindowLanes<Tag, N * N> v;
+        LoadWindow<N>(d, rows, v, std::make_index_sequence<N * N>());
+        RunNetwork<NETWORK>(d, v, std::make_index_sequence<NETWORK.size()>());
+        hn::StoreU(v.get(d, N * N / 2), d, out);
+    }
+};
+
+template <typename T, size_t N>
+void Interior(MedianKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
+    FilterRows(MedianStep<T, N>(), in, out, width, height);
+}
+
+// ----------------------------------------------- Integer coefficients
+
+template <typename T, size_t N, const int* K>
+void Interior(IntegerKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width,
+              size_t height) {
     ScalarInterior(kernel, in, out, width, height);
 }
+
+// ------------------------------------------------------------ Average
+
+template <typename T, size_t N>
+void Interior(AverageKernel<T, N>& kernel, const T* in, T* out, size_t width, size_t height) {
+    ScalarInterior(kernel, in, out, width, height);
+}
+
+// ----------------------------------------------------------- Gaussian
+
+void Interior(GaussianKernel3x3<uint16_t>& kernel, const uint16_t* in, uint16_t* out, size_t width,
+              size_t height) {
+    ScalarInterior(kernel, in, out, width, height);
+}
+
+// -------------------------------------------------------- Edge filter
+
+void Interior(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_t width,
+              size_t height) {
+    ScalarInterior(kernel, in, out, width, height);
+}
+
+// ------------------------------------------------- Float coefficients
+
+template <typename T, size_t N, const float* K>
+void Interior(FloatKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
+    ScalarInterior(kernel, in, out, width, height);
+}
+
+// ----------------------------------------------------------- Dispatch
 
 #define KYR_DEFINE_INTERIOR(NAME, ...)                                                            \
     void Interior##NAME(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in, __VA_ARGS__::Type* out, \
