@@ -190,12 +190,99 @@ void Interior(MedianKernel<T, N>&, const T* in, T* out, size_t width, size_t hei
     FilterRows(MedianStep<T, N>(), in, out, width, height);
 }
 
-// ----------------------------------------------- Integer coefficients
+// ------------------------------------------------- Integer coefficients
+
+// One term K * v of an integer kernel, by shift and add where K is a small
+// power of two. Lanes wrap modulo 2^bits.
+template <int K, class V>
+HWY_INLINE V AddTerm(V sum, V v) {
+    if constexpr (K == 0) {
+        return sum;
+    } else if constexpr (K == 1) {
+        return hn::Add(sum, v);
+    } else if constexpr (K == -1) {
+        return hn::Sub(sum, v);
+    } else if constexpr (K == 2) {
+        return hn::Add(sum, hn::ShiftLeft<1>(v));
+    } else if constexpr (K == -2) {
+        return hn::Sub(sum, hn::ShiftLeft<1>(v));
+    } else if constexpr (K == 4) {
+        return hn::Add(sum, hn::ShiftLeft<2>(v));
+    } else if constexpr (K == 8) {
+        return hn::Add(sum, hn::ShiftLeft<3>(v));
+    } else {
+        using T = hn::TFromV<V>;
+        return hn::Add(sum, hn::Mul(v, hn::Set(hn::DFromV<V>(), static_cast<T>(K))));
+    }
+}
+
+// truncatedLow32 per lane. Lanes within the 32-bit range convert directly;
+// otherwise every step below is exact for every finite float:
+//   t = f / 2^32 (a power-of-two scaling; lanes so small that it underflows
+//   are below 1 and truncate to 0 either way), r = (t - trunc(t)) * 2^32 is
+//   f minus a multiple of 2^32 with |r| < 2^32 and f's sign; moving r into
+//   [-2^31, 2^31) by 2^32 is exact because r is then a multiple of 2^8;
+//   |f| >= 2^31 is an integer, so truncating r gives the low 32 bits of f.
+// NaN and infinities give NaN for r, replaced by 0.
+template <class DF>
+HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncatedLow32(DF df, hn::Vec<DF> f) {
+    const hn::RebindToSigned<DF> di;
+    const auto limit = hn::Set(df, 2147483648.0f);
+    if (HWY_LIKELY(hn::AllTrue(df, hn::Lt(hn::Abs(f), limit)))) {
+        return hn::ConvertTo(di, f);
+    }
+    const auto turn = hn::Set(df, 4294967296.0f);
+    const auto t = hn::Mul(f, hn::Set(df, 1.0f / 4294967296.0f));
+    auto rest = hn::Mul(hn::Sub(t, hn::Trunc(t)), turn);
+    rest = hn::IfThenElse(hn::Ge(rest, limit), hn::Sub(rest, turn), rest);
+    rest = hn::IfThenElse(hn::Lt(rest, hn::Neg(limit)), hn::Add(rest, turn), rest);
+    return hn::ConvertTo(di, hn::IfThenZeroElse(hn::IsNaN(rest), rest));
+}
+
+// sum K[i] * v(w[i]): on 16-bit pixels in 16-bit lanes, since the low 16
+// bits of a sum of products depend only on the low 16 bits of its terms; on
+// floats in 32-bit lanes of the wrapped values. Integer sums are exact in
+// any order.
+template <typename T, const int* K>
+struct IntegerStep {
+    static constexpr size_t RADIUS = 1;
+    using Tag = hn::ScalableTag<T>;
+
+    HWY_INLINE void run(Tag d, const T* const* rows, T* out) const {
+        if constexpr (std::is_same_v<T, float>) {
+            const auto sum =
+                Sum(d, rows, hn::Zero(hn::RebindToSigned<Tag>()), std::make_index_sequence<9>());
+            hn::StoreU(hn::ConvertTo(d, sum), d, out);
+        } else {
+            hn::StoreU(Sum(d, rows, hn::Zero(d), std::make_index_sequence<9>()), d, out);
+        }
+    }
+
+private:
+    template <size_t I, class V>
+    HWY_INLINE V AddTermAt(Tag d, const T* const* rows, V sum) const {
+        if constexpr (K[I] == 0) {
+            return sum;
+        } else {
+            const auto v = hn::LoadU(d, rows[I / 3] + I % 3 - 1);
+            if constexpr (std::is_same_v<T, float>) {
+                return AddTerm<K[I]>(sum, TruncatedLow32(d, v));
+            } else {
+                return AddTerm<K[I]>(sum, v);
+            }
+        }
+    }
+    template <class V, size_t... I>
+    HWY_INLINE V Sum(Tag d, const T* const* rows, V sum, std::index_sequence<I...>) const {
+        ((sum = AddTermAt<I>(d, rows, sum)), ...);
+        return sum;
+    }
+};
 
 template <typename T, size_t N, const int* K>
-void Interior(IntegerKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width,
-              size_t height) {
-    ScalarInterior(kernel, in, out, width, height);
+void Interior(IntegerKernelBase<T, N, K>&, const T* in, T* out, size_t width, size_t height) {
+    static_assert(N == 3);
+    FilterRows(IntegerStep<T, K>(), in, out, width, height);
 }
 
 // ------------------------------------------------------------ Average
