@@ -285,11 +285,94 @@ void Interior(IntegerKernelBase<T, N, K>&, const T* in, T* out, size_t width, si
     FilterRows(IntegerStep<T, K>(), in, out, width, height);
 }
 
-// ------------------------------------------------------------ Average
+// ------------------------------------------------------------- Average
+
+// floor(a / 9) and floor(a / 25) for every unsigned 32-bit a, as the high
+// half of a 64-bit product: floor(a * M / 2^(32 + s)) with M = ceil(2^(32 + s)
+// / d) < 2^32 (d = 9: s = 3, M = 3817748708, M * d = 2^35 + 4; d = 25: s = 4,
+// M = 2748779070, M * d = 2^36 + 14). Exact: with e = M * d - 2^(32 + s),
+//   a * M / 2^(32 + s) = a / d + e * a / (d * 2^(32 + s)),
+// where the fractional part of a / d is at most (d - 1) / d and the second
+// term is below 1 / d when e * a < 2^(32 + s), that is for a < 2^33 (d = 9)
+// and a < 2^36 / 14 (d = 25), both beyond 2^32; so the sum stays below the
+// next integer.
+template <size_t D>
+struct DivisionByConstant;
+template <>
+struct DivisionByConstant<9> {
+    static constexpr uint32_t MULTIPLIER = 3817748708u;
+    static constexpr int SHIFT = 3;
+};
+template <>
+struct DivisionByConstant<25> {
+    static constexpr uint32_t MULTIPLIER = 2748779070u;
+    static constexpr int SHIFT = 4;
+};
+static_assert(uint64_t{DivisionByConstant<9>::MULTIPLIER} * 9 == (uint64_t{1} << 35) + 4);
+static_assert(uint64_t{DivisionByConstant<25>::MULTIPLIER} * 25 == (uint64_t{1} << 36) + 14);
+
+template <size_t DIVISOR, class DU>
+HWY_INLINE hn::Vec<DU> DivideBy(DU du, hn::Vec<DU> a) {
+    using Division = DivisionByConstant<DIVISOR>;
+#if HWY_TARGET == HWY_SCALAR
+    const auto high =
+        hn::Set(du, static_cast<uint32_t>((uint64_t{hn::GetLane(a)} * Division::MULTIPLIER) >> 32));
+#else
+    // The products of the even lanes, then of the odd lanes moved down; the
+    // high halves of the odd products are already in the odd lanes.
+    const hn::Repartition<uint64_t, DU> d64;
+    const auto m = hn::Set(du, Division::MULTIPLIER);
+    const auto even = hn::MulEven(a, m);
+    const auto odd = hn::MulEven(hn::BitCast(du, hn::ShiftRight<32>(hn::BitCast(d64, a))), m);
+    const auto high = hn::OddEven(hn::BitCast(du, odd), hn::BitCast(du, hn::ShiftRight<32>(even)));
+#endif
+    return hn::ShiftRight<Division::SHIFT>(high);
+}
+
+// 16-bit pixels: the exact sum (at most 25 * 65535 < 2^21) in 32-bit lanes.
+// Floats: the accumulator steps of the rule lane by lane, in window order,
+// then the quotient truncated toward zero: the magnitude's floor quotient
+// with the sign put back (the magnitude of -2^31 is 2^31 as unsigned).
+template <typename T, size_t N>
+struct AverageStep {
+    static constexpr size_t RADIUS = N / 2;
+    using Tag = std::conditional_t<std::is_same_v<T, float>, hn::ScalableTag<float>,
+                                   hn::ScalableTag<int32_t>>;
+
+    template <size_t... I>
+    HWY_INLINE void run(Tag d, const T* const* rows, T* out, std::index_sequence<I...>) const {
+        const hn::RebindToUnsigned<Tag> du;
+        if constexpr (std::is_same_v<T, float>) {
+            const hn::RebindToSigned<Tag> di;
+            auto sum = hn::Zero(di);
+            ((sum = TruncatedLow32(
+                  d, hn::Add(hn::ConvertTo(d, sum), hn::LoadU(d, rows[I / N] + I % N - RADIUS)))),
+             ...);
+            const auto negative = hn::Lt(sum, hn::Zero(di));
+            const auto bits = hn::BitCast(du, sum);
+            const auto magnitude =
+                hn::IfThenElse(hn::RebindMask(du, negative), hn::Sub(hn::Zero(du), bits), bits);
+            const auto quotient = DivideBy<N * N>(du, magnitude);
+            const auto result = hn::IfThenElse(hn::RebindMask(du, negative),
+                                               hn::Sub(hn::Zero(du), quotient), quotient);
+            hn::StoreU(hn::ConvertTo(d, hn::BitCast(di, result)), d, out);
+        } else {
+            const hn::Rebind<uint16_t, Tag> d16;
+            auto sum = hn::Zero(d);
+            ((sum = hn::Add(sum, hn::PromoteTo(d, hn::LoadU(d16, rows[I / N] + I % N - RADIUS)))),
+             ...);
+            const auto quotient = DivideBy<N * N>(du, hn::BitCast(du, sum));
+            hn::StoreU(hn::DemoteTo(d16, hn::BitCast(d, quotient)), d16, out);
+        }
+    }
+    HWY_INLINE void run(Tag d, const T* const* rows, T* out) const {
+        run(d, rows, out, std::make_index_sequence<N * N>());
+    }
+};
 
 template <typename T, size_t N>
-void Interior(AverageKernel<T, N>& kernel, const T* in, T* out, size_t width, size_t height) {
-    ScalarInterior(kernel, in, out, width, height);
+void Interior(AverageKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
+    FilterRows(AverageStep<T, N>(), in, out, width, height);
 }
 
 // ----------------------------------------------------------- Gaussian
