@@ -429,9 +429,60 @@ void Interior(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_
 
 // ------------------------------------------------- Float coefficients
 
+#if HWY_NATIVE_FMA
+
+// The rule's single-precision operations lane by lane, in its order: from
+// 0, each product rounded and added, the last one fused into the sum. 16-bit
+// pixels convert to float exactly.
+template <typename T, const float* K>
+struct FloatStep {
+    static constexpr size_t RADIUS = 1;
+    using Tag = hn::ScalableTag<float>;
+
+    template <size_t... I>
+    HWY_INLINE void run(Tag d, const T* const* rows, T* out, std::index_sequence<I...>) const {
+        auto sum = hn::Zero(d);
+        ((sum = hn::Add(sum, hn::Mul(hn::Set(d, K[I]), At<I>(d, rows)))), ...);
+        sum = hn::MulAdd(hn::Set(d, K[8]), At<8>(d, rows), sum);
+        if constexpr (std::is_same_v<T, float>) {
+            hn::StoreU(sum, d, out);
+        } else {
+            const hn::RebindToSigned<Tag> di;
+            const hn::Rebind<uint16_t, Tag> d16;
+            const auto low = hn::And(TruncatedLow32(d, sum), hn::Set(di, 0xFFFF));
+            hn::StoreU(hn::DemoteTo(d16, low), d16, out);
+        }
+    }
+    HWY_INLINE void run(Tag d, const T* const* rows, T* out) const {
+        run(d, rows, out, std::make_index_sequence<8>());
+    }
+
+private:
+    template <size_t I>
+    static HWY_INLINE hn::Vec<Tag> At(Tag d, const T* const* rows) {
+        if constexpr (std::is_same_v<T, float>) {
+            return hn::LoadU(d, rows[I / 3] + I % 3 - 1);
+        } else {
+            const hn::RebindToSigned<Tag> di;
+            const hn::Rebind<uint16_t, Tag> d16;
+            return hn::ConvertTo(d, hn::PromoteTo(di, hn::LoadU(d16, rows[I / 3] + I % 3 - 1)));
+        }
+    }
+};
+
+#endif
+
+// Without a fused multiply-add instruction the rule's last step has no
+// exact vector form; the interior then takes the window rule.
 template <typename T, size_t N, const float* K>
 void Interior(FloatKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
+    static_assert(N == 3);
+#if HWY_NATIVE_FMA
+    (void)kernel;
+    FilterRows(FloatStep<T, K>(), in, out, width, height);
+#else
     ScalarInterior(kernel, in, out, width, height);
+#endif
 }
 
 // ----------------------------------------------------------- Dispatch
