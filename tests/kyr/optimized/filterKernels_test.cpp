@@ -212,9 +212,10 @@ std::vector<uint16_t> randomPixels(std::mt19937& rng, size_t count, uint16_t*) {
 // Fractions of both signs, integers, values beyond the 32-bit range and the
 // special values.
 std::vector<float> randomPixels(std::mt19937& rng, size_t count, float*) {
-    const float special[] = {NaN,    -NaN,        INF,    -INF,      0.0f,  -0.0f,    1e-40f,
-                             2.1e9f, -2.2e9f,     3e9f,   -3e9f,     1e20f, -1e20f,   65535.5f,
-                             -0.5f,  16777216.0f, 8.5e6f, 0x1p-149f, 1e38f, -65536.0f};
+    const float special[] = {NaN,      -NaN,   INF,       -INF,    0.0f,     -0.0f,
+                             1e-40f,   2.1e9f, 0x1p31,    -0x1p31, 0x1p32,   0x1.8p32,
+                             3e9f,     -3e9f,  1e20f,     -1e20f,  65535.5f, -0.5f,
+                             16777216, 8.5e6,  0x1p-149f, 1e38f,   -65536,   -0x1.fffffep30};
     std::uniform_real_distribution<float> near(-3000.0f, 3000.0f), far(-1e10f, 1e10f);
     std::uniform_int_distribution<int> kind(0, 15), pick(0, std::size(special) - 1);
     std::vector<float> v(count);
@@ -267,6 +268,102 @@ TYPED_TEST(WholeImage, EveryPixelAsItsClampedWindow) {
     }
     TypeParam kernel;
     filterImage(kernel, static_cast<const T*>(nullptr), static_cast<T*>(nullptr), 0, 0);
+}
+
+template <class Kernel>
+constexpr bool hasIntegerCoefficients() {
+    if constexpr (requires { Kernel::coefficients; }) {
+        return std::is_same_v<decltype(Kernel::coefficients), const int* const>;
+    }
+    return false;
+}
+
+// A constant image: c * (sum of the coefficients) under the integer kernels
+// (c under sharpen, 0 under the Sobel and edge-detection kernels), c under
+// the average, median, Gaussian and edge filters.
+TYPED_TEST(WholeImage, ConstantImages) {
+    using T = typename TypeParam::Type;
+    if constexpr (!std::is_same_v<TypeParam, BoxBlurKernel3x3<T>>) {  // (see WorkedValues)
+        for (const int c : {0, 3, 1000, 63999, 64006, 65535}) {
+            T expect = static_cast<T>(c);
+            if constexpr (hasIntegerCoefficients<TypeParam>()) {
+                const int sum =
+                    std::accumulate(TypeParam::coefficients, TypeParam::coefficients + 9, 0);
+                if (sum != 1) expect = T{0};
+            }
+            for (const Size size : {Size{7, 6}, Size{70, 5}}) {
+                std::vector<T> in(size.width * size.height, static_cast<T>(c)), out(in.size());
+                forEachTarget([&] {
+                    TypeParam kernel;
+                    filterImage(kernel, in.data(), out.data(), size.width, size.height);
+                    for (const T v : out) ASSERT_EQ(v, expect) << c;
+                });
+            }
+        }
+    }
+}
+
+TEST(FilterImage, SharpenCornersSeeTheirReplicatedNeighbours) {
+    std::mt19937 rng(7);
+    uint16_t* none = nullptr;
+    const std::vector<uint16_t> in = randomPixels(rng, 6 * 4, none);
+    std::vector<uint16_t> out(in.size());
+    SharpenKernel3x3<uint16_t> sharpen;
+    filterImage(sharpen, in.data(), out.data(), 6, 4);
+    EXPECT_EQ(out[0], static_cast<uint16_t>(3 * in[0] - in[1] - in[6]));
+    EXPECT_EQ(out[23], static_cast<uint16_t>(3 * in[23] - in[22] - in[17]));
+}
+
+TEST(FilterImage, EdgeFilterThresholds) {
+    std::mt19937 rng(99);
+    uint16_t* none = nullptr;
+    const std::vector<uint16_t> in = randomPixels(rng, 67 * 5, none);
+    for (const uint16_t threshold : {0, 1, 200, 201, 64005, 65535}) {
+        EdgeFilterKernel edge;
+        edge.threshold = threshold;
+        expectWindowRule(edge, in, {67, 5});
+    }
+}
+
+// Every window sum the averages can meet: in an image of N rows whose
+// column sums are floor((j + first) / N), the N columns around x sum to
+// x - N / 2 + first. The rows split each column sum into pixel values.
+template <typename T, size_t N>
+void expectEverySum(int64_t first, int64_t count) {
+    const auto width = static_cast<size_t>(count + N - 1);
+    std::vector<T> in(N * width);
+    for (size_t j = 0; j < width; ++j) {
+        int64_t column = (static_cast<int64_t>(j) + first) / static_cast<int64_t>(N);
+        if (static_cast<int64_t>(j) + first < 0 && (static_cast<int64_t>(j) + first) % N != 0) {
+            --column;  // floor
+        }
+        for (size_t r = 0; r < N; ++r) {
+            const int64_t part = r + 1 == N ? column : std::clamp<int64_t>(column, -65535, 65535);
+            in[r * width + j] = static_cast<T>(part);
+            column -= part;
+        }
+    }
+    std::vector<T> out(in.size());
+    forEachTarget([&] {
+        AverageKernel<T, N> average;
+        filterImage(average, in.data(), out.data(), width, N);
+        for (size_t x = N / 2; x + N / 2 < width; ++x) {
+            const int64_t sum = static_cast<int64_t>(x - N / 2) + first;
+            ASSERT_EQ(out[N / 2 * width + x], static_cast<T>(sum / static_cast<int64_t>(N * N)))
+                << "sum " << sum;
+        }
+    });
+}
+
+TEST(FilterImage, AveragesOfEverySum) {
+    // 16-bit pixels: every sum up to 9 * 65535 and 25 * 65535 (unoptimised
+    // builds: the top of the range).
+    const int64_t all3 = 9 * 65535 + 1, all5 = 25 * 65535 + 1;
+    expectEverySum<uint16_t, 3>(all3 - all3 / THIN, all3 / THIN);
+    expectEverySum<uint16_t, 5>(all5 - all5 / THIN, all5 / THIN);
+    // Floats holding integers sum exactly: negative sums too.
+    expectEverySum<float, 3>(-(1 << 17), (2 << 17) / THIN);
+    expectEverySum<float, 5>(-(1 << 17), (2 << 17) / THIN);
 }
 
 }  // namespace
