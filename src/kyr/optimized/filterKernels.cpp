@@ -1,13 +1,17 @@
-// Vector forms of the spatial kernels for the interior of an image. This file
+// Vector forms of the spatial kernels for whole rows of an image. This file
 // is compiled once per instruction set (foreach_target); the first call picks
 // the best one the CPU supports.
 //
-// The interior is done row by row. Each vector step computes the output
-// pixels of one vector from the windows around them, loading every window
-// position as a vector of the pixels beside each other; the last step of a
-// row overlaps the one before it (outputs are written from inputs only, so
-// computing a pixel twice is harmless), and a row narrower than one vector
-// goes through the same step on zero-padded copies of its rows.
+// Every row is done here except its first and last N / 2 pixels, whose
+// windows reach beyond the left or right edge (they take the window rule,
+// see filterImage). Rows beyond the top or bottom edge are replaced by the
+// nearest row of the image, which is the rule's clamping of the row; no
+// column needs clamping. Each vector step computes the output pixels of one
+// vector from the windows around them, loading every window position as a
+// vector of the pixels beside each other; the last step of a row overlaps the
+// one before it (outputs are written from inputs only, so computing a pixel
+// twice is harmless), and a row narrower than one vector goes through the
+// same step on zero-padded copies of its rows.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "optimized/filterKernels.cpp"
 #include "optimized/filterKernels.h"
@@ -49,8 +53,8 @@ HWY_INLINE void RunAt(const Step& step, typename Step::Tag d, const T* const (&r
     step.run(d, at, out + x);
 }
 
-// Runs `step` over the interior pixels RADIUS <= x < width - RADIUS,
-// RADIUS <= y < height - RADIUS; nothing when there are none.
+// Runs `step` over the pixels RADIUS <= x < width - RADIUS of every row;
+// nothing when the image is narrower than the window.
 template <class Step, typename T>
 void FilterRows(const Step& step, const T* in, T* out, size_t width, size_t height) {
     constexpr size_t R = Step::RADIUS;
@@ -58,15 +62,15 @@ void FilterRows(const Step& step, const T* in, T* out, size_t width, size_t heig
     using D = typename Step::Tag;
     constexpr size_t MAX_LANES = hn::MaxLanes(D());
     const D d;
-    if (width < N || height < N) {
+    if (width < N) {
         return;
     }
     const size_t lanes = hn::Lanes(d);
-    const size_t end = width - R;  // past the last interior column
-    for (size_t y = R; y + R < height; ++y) {
+    const size_t end = width - R;  // past the last column without clamping
+    for (size_t y = 0; y < height; ++y) {
         const T* rows[N];
         for (size_t r = 0; r < N; ++r) {
-            rows[r] = in + (y - R + r) * width;
+            rows[r] = in + clampedIndex(y, r, R, height) * width;
         }
         T* row = out + y * width;
         if (end - R >= lanes) {
@@ -132,16 +136,16 @@ HWY_INLINE void LoadWindow(D d, const hn::TFromD<D>* const* rows, Lanes& v,
 
 // -------------------------------------------------------- Window rule
 
-// The window rule for the interior, for kernels without a vector form on
-// this instruction set.
+// The window rule for the pixels FilterRows covers, for kernels without a
+// vector form on this instruction set.
 template <class Kernel>
-void ScalarInterior(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
-                    size_t width, size_t height) {
+void ScalarInner(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
+                 size_t width, size_t height) {
     constexpr size_t R = Kernel::size / 2;
-    if (width < Kernel::size || height < Kernel::size) {
+    if (width < Kernel::size) {
         return;
     }
-    filterRegion(kernel, in, out, width, height, R, width - R, R, height - R);
+    filterRegion(kernel, in, out, width, height, R, width - R, 0, height);
 }
 
 // ------------------------------------------------------------- Median
@@ -186,7 +190,7 @@ struct MedianStep {
 };
 
 template <typename T, size_t N>
-void Interior(MedianKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
+void Inner(MedianKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
     FilterRows(MedianStep<T, N>(), in, out, width, height);
 }
 
@@ -280,7 +284,7 @@ private:
 };
 
 template <typename T, size_t N, const int* K>
-void Interior(IntegerKernelBase<T, N, K>&, const T* in, T* out, size_t width, size_t height) {
+void Inner(IntegerKernelBase<T, N, K>&, const T* in, T* out, size_t width, size_t height) {
     static_assert(N == 3);
     FilterRows(IntegerStep<T, K>(), in, out, width, height);
 }
@@ -371,7 +375,7 @@ struct AverageStep {
 };
 
 template <typename T, size_t N>
-void Interior(AverageKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
+void Inner(AverageKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
     FilterRows(AverageStep<T, N>(), in, out, width, height);
 }
 
@@ -394,8 +398,8 @@ struct GaussianStep {
     }
 };
 
-void Interior(GaussianKernel3x3<uint16_t>&, const uint16_t* in, uint16_t* out, size_t width,
-              size_t height) {
+void Inner(GaussianKernel3x3<uint16_t>&, const uint16_t* in, uint16_t* out, size_t width,
+           size_t height) {
     FilterRows(GaussianStep(), in, out, width, height);
 }
 
@@ -422,8 +426,8 @@ struct EdgeStep {
     }
 };
 
-void Interior(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_t width,
-              size_t height) {
+void Inner(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_t width,
+           size_t height) {
     FilterRows(EdgeStep{kernel.threshold}, in, out, width, height);
 }
 
@@ -473,27 +477,27 @@ private:
 #endif
 
 // Without a fused multiply-add instruction the rule's last step has no
-// exact vector form; the interior then takes the window rule.
+// exact vector form; the rows then take the window rule.
 template <typename T, size_t N, const float* K>
-void Interior(FloatKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
+void Inner(FloatKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
     static_assert(N == 3);
 #if HWY_NATIVE_FMA
     (void)kernel;
     FilterRows(FloatStep<T, K>(), in, out, width, height);
 #else
-    ScalarInterior(kernel, in, out, width, height);
+    ScalarInner(kernel, in, out, width, height);
 #endif
 }
 
 // ----------------------------------------------------------- Dispatch
 
-#define KYR_DEFINE_INTERIOR(NAME, ...)                                                            \
-    void Interior##NAME(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in, __VA_ARGS__::Type* out, \
-                        size_t width, size_t height) {                                            \
-        Interior(kernel, in, out, width, height);                                                 \
+#define KYR_DEFINE_INNER(NAME, ...)                                                            \
+    void Inner##NAME(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in, __VA_ARGS__::Type* out, \
+                     size_t width, size_t height) {                                            \
+        Inner(kernel, in, out, width, height);                                                 \
     }
-KYR_FILTER_CATALOGUE(KYR_DEFINE_INTERIOR)
-#undef KYR_DEFINE_INTERIOR
+KYR_FILTER_CATALOGUE(KYR_DEFINE_INNER)
+#undef KYR_DEFINE_INNER
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
@@ -503,14 +507,14 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace kyr::kernels {
 
-#define KYR_DISPATCH_INTERIOR(NAME, ...)                                              \
-    HWY_EXPORT(Interior##NAME);                                                       \
-    static void filterInterior(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in,      \
-                               __VA_ARGS__::Type* out, size_t width, size_t height) { \
-        HWY_DYNAMIC_DISPATCH(Interior##NAME)(kernel, in, out, width, height);         \
+#define KYR_DISPATCH_INNER(NAME, ...)                                              \
+    HWY_EXPORT(Inner##NAME);                                                       \
+    static void filterInner(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in,      \
+                            __VA_ARGS__::Type* out, size_t width, size_t height) { \
+        HWY_DYNAMIC_DISPATCH(Inner##NAME)(kernel, in, out, width, height);         \
     }
-KYR_FILTER_CATALOGUE(KYR_DISPATCH_INTERIOR)
-#undef KYR_DISPATCH_INTERIOR
+KYR_FILTER_CATALOGUE(KYR_DISPATCH_INNER)
+#undef KYR_DISPATCH_INNER
 
 template <class Kernel>
 void filterImage(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
@@ -518,8 +522,8 @@ void filterImage(Kernel& kernel, const typename Kernel::Type* in, typename Kerne
     if (width == 0 || height == 0) {
         return;
     }
-    filterBorder(kernel, in, out, width, height);
-    filterInterior(kernel, in, out, width, height);
+    filterEdgeColumns(kernel, in, out, width, height);
+    filterInner(kernel, in, out, width, height);
 }
 
 #define KYR_INSTANTIATE_FILTER_IMAGE(NAME, ...)                                    \

@@ -17,7 +17,8 @@
 // kernel's name.
 //
 // The stage is built for the kernels of the catalogue below (instantiated in
-// the library, with vector forms for the interior of the image).
+// the library, with vector forms for all but the first and last pixels of
+// each row).
 template <class Kernel>
 class KernelFilter : public Stage<Image<typename Kernel::Type>> {
 public:

@@ -1,8 +1,9 @@
 // The window rule of the kernel filters, pixel by pixel: the N x N window
 // around (x, y) with every coordinate outside the image clamped to the
 // nearest edge (border pixels replicated), passed to the kernel's apply.
-// This is the whole rule for the border of an image and for images too small
-// to have an interior, and the reference the vector forms are held to.
+// This is the whole rule for the left and right edge columns of an image and
+// for images narrower than the window, and the reference the vector forms
+// are held to.
 #pragma once
 
 #include <cstddef>
@@ -53,21 +54,19 @@ void filterByWindows(Kernel& kernel, const typename Kernel::Type* in, typename K
     filterRegion(kernel, in, out, width, height, 0, width, 0, height);
 }
 
-// The pixels that lie within N / 2 of an edge: the rows above and below the
-// interior, then the columns left and right of it. An image with fewer than
-// N rows or columns has no interior and is done here whole.
+// The first and last N / 2 pixels of every row, whose windows reach beyond
+// the left or right edge; an image narrower than the window is done here
+// whole.
 template <class Kernel>
-void filterBorder(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
-                  size_t width, size_t height) {
+void filterEdgeColumns(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
+                       size_t width, size_t height) {
     constexpr size_t R = Kernel::size / 2;
-    if (width < Kernel::size || height < Kernel::size) {
+    if (width < Kernel::size) {
         filterByWindows(kernel, in, out, width, height);
         return;
     }
-    filterRegion(kernel, in, out, width, height, 0, width, 0, R);
-    filterRegion(kernel, in, out, width, height, 0, width, height - R, height);
-    filterRegion(kernel, in, out, width, height, 0, R, R, height - R);
-    filterRegion(kernel, in, out, width, height, width - R, width, R, height - R);
+    filterRegion(kernel, in, out, width, height, 0, R, 0, height);
+    filterRegion(kernel, in, out, width, height, width - R, width, 0, height);
 }
 
 }  // namespace kyr::kernels
