@@ -2,16 +2,17 @@
 // is compiled once per instruction set (foreach_target); the first call picks
 // the best one the CPU supports.
 //
-// Every row is done here except its first and last N / 2 pixels, whose
-// windows reach beyond the left or right edge (they take the window rule,
-// see filterImage). Rows beyond the top or bottom edge are replaced by the
-// nearest row of the image, which is the rule's clamping of the row; no
-// column needs clamping. Each vector step computes the output pixels of one
-// vector from the windows around them, loading every window position as a
-// vector of the pixels beside each other; the last step of a row overlaps the
-// one before it (outputs are written from inputs only, so computing a pixel
-// twice is harmless), and a row narrower than one vector goes through the
-// same step on zero-padded copies of its rows.
+// The image is done row by row. Rows beyond the top or bottom edge are
+// replaced by the nearest row of the image, which is the rule's clamping of
+// rows. Each vector step computes the output pixels of one vector from the
+// windows around them, loading every window position as a vector of the
+// pixels beside each other; the last step of a row overlaps the one before it
+// (outputs are written from inputs only, so computing a pixel twice is
+// harmless). The first and last N / 2 pixels of a row, whose windows reach
+// beyond the left or right edge, and every pixel of an image narrower than a
+// vector step, go through the same step on copies of the rows in which the
+// columns beyond an edge hold the edge pixel (the rule's clamping of
+// columns), or, for kernels whose window rule is cheap, by the window rule.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "optimized/filterKernels.cpp"
 #include "optimized/filterKernels.h"
@@ -19,6 +20,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -36,6 +38,12 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // A Step provides
 //   static constexpr size_t RADIUS       N / 2
+//   static constexpr bool REPLICATED_EDGES
+//                                        whether the first and last RADIUS
+//                                        pixels of a row take the vector step
+//                                        on copies of the rows (for kernels
+//                                        whose window rule costs more than
+//                                        the copies) or the window rule
 //   using Tag                            the tag whose lane count is the
 //                                        pixels per step
 //   void run(Tag d, const T* const* rows, T* out) const
@@ -53,46 +61,74 @@ HWY_INLINE void RunAt(const Step& step, typename Step::Tag d, const T* const (&r
     step.run(d, at, out + x);
 }
 
-// Runs `step` over the pixels RADIUS <= x < width - RADIUS of every row;
-// nothing when the image is narrower than the window.
-template <class Step, typename T>
-void FilterRows(const Step& step, const T* in, T* out, size_t width, size_t height) {
+// One step for the output pixels x0 ... x0 + Lanes(d) - 1 of a row on
+// copies of its window rows in which columns outside the image hold the
+// nearest edge pixel (the rule's clamping); the first `count` outputs go to
+// the row.
+template <class Step, typename T, size_t N>
+HWY_INLINE void RunReplicated(const Step& step, typename Step::Tag d, const T* const (&rows)[N],
+                              size_t width, size_t x0, size_t count, T* row) {
+    constexpr size_t R = Step::RADIUS;
+    constexpr size_t SPAN = hn::MaxLanes(typename Step::Tag()) + 2 * R;
+    const size_t span = hn::Lanes(d) + 2 * R;
+    // Columns x0 - R ... x0 - R + span - 1: `before` of them left of the
+    // image, then `inside`, then the rest right of it.
+    const size_t before = x0 < R ? R - x0 : 0;
+    const size_t from = x0 + before - R;
+    const size_t inside = std::min(span - before, width - from);
+    HWY_ALIGN T pad[N][SPAN];
+    HWY_ALIGN T padOut[SPAN];
+    const T* padRows[N];
+    for (size_t r = 0; r < N; ++r) {
+        std::fill_n(pad[r], before, rows[r][0]);
+        std::memcpy(pad[r] + before, rows[r] + from, inside * sizeof(T));
+        std::fill(pad[r] + before + inside, pad[r] + span, rows[r][width - 1]);
+        padRows[r] = pad[r] + R;
+    }
+    step.run(d, padRows, padOut);
+    std::memcpy(row + x0, padOut, count * sizeof(T));
+}
+
+// Runs `step` over every pixel of the image: the columns whose windows stay
+// inside the image straight from the rows, the first and last N / 2 columns
+// on replicated copies or by the window rule of `kernel`, every column of an
+// image narrower than a vector step on replicated copies.
+template <class Step, class Kernel, typename T>
+void FilterRows(const Step& step, Kernel& kernel, const T* in, T* out, size_t width,
+                size_t height) {
     constexpr size_t R = Step::RADIUS;
     constexpr size_t N = 2 * R + 1;
-    using D = typename Step::Tag;
-    constexpr size_t MAX_LANES = hn::MaxLanes(D());
-    const D d;
-    if (width < N) {
-        return;
-    }
+    const typename Step::Tag d;
     const size_t lanes = hn::Lanes(d);
-    const size_t end = width - R;  // past the last column without clamping
     for (size_t y = 0; y < height; ++y) {
         const T* rows[N];
         for (size_t r = 0; r < N; ++r) {
             rows[r] = in + clampedIndex(y, r, R, height) * width;
         }
         T* row = out + y * width;
-        if (end - R >= lanes) {
-            size_t x = R;
-            for (; x + lanes <= end; x += lanes) {
-                RunAt(step, d, rows, x, row);
-            }
-            if (x < end) {
-                RunAt(step, d, rows, end - lanes, row);
+        if (width < lanes + 2 * R) {
+            for (size_t x = 0; x < width; x += lanes) {
+                RunReplicated(step, d, rows, width, x, std::min(lanes, width - x), row);
             }
             continue;
         }
-        // Narrower than one vector: the rows padded with zeros.
-        HWY_ALIGN T pad[N][MAX_LANES + 2 * R] = {};
-        HWY_ALIGN T padOut[MAX_LANES + 2 * R] = {};
-        const T* padRows[N];
-        for (size_t r = 0; r < N; ++r) {
-            std::memcpy(pad[r], rows[r], width * sizeof(T));
-            padRows[r] = pad[r];
+        const size_t end = width - R;  // past the last column without clamping
+        size_t x = R;
+        for (; x + lanes <= end; x += lanes) {
+            RunAt(step, d, rows, x, row);
         }
-        RunAt(step, d, padRows, R, padOut);
-        std::memcpy(row + R, padOut + R, (end - R) * sizeof(T));
+        if (x < end) {
+            RunAt(step, d, rows, end - lanes, row);
+        }
+        for (size_t e = 0; e < R; e += Step::REPLICATED_EDGES ? lanes : 1) {
+            if constexpr (Step::REPLICATED_EDGES) {
+                RunReplicated(step, d, rows, width, e, std::min(lanes, R - e), row);
+                RunReplicated(step, d, rows, width, end + e, std::min(lanes, R - e), row);
+            } else {
+                row[e] = applyClamped(kernel, in, width, height, e, y);
+                row[end + e] = applyClamped(kernel, in, width, height, end + e, y);
+            }
+        }
     }
 }
 
@@ -136,16 +172,12 @@ HWY_INLINE void LoadWindow(D d, const hn::TFromD<D>* const* rows, Lanes& v,
 
 // -------------------------------------------------------- Window rule
 
-// The window rule for the pixels FilterRows covers, for kernels without a
-// vector form on this instruction set.
+// The window rule for every pixel, for kernels without a vector form on this
+// instruction set.
 template <class Kernel>
-void ScalarInner(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
+void ScalarImage(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
                  size_t width, size_t height) {
-    constexpr size_t R = Kernel::size / 2;
-    if (width < Kernel::size) {
-        return;
-    }
-    filterRegion(kernel, in, out, width, height, R, width - R, 0, height);
+    filterByWindows(kernel, in, out, width, height);
 }
 
 // ------------------------------------------------------------- Median
@@ -178,6 +210,7 @@ HWY_INLINE void RunNetwork(D d, Lanes& v, std::index_sequence<S...>) {
 template <typename T, size_t N>
 struct MedianStep {
     static constexpr size_t RADIUS = N / 2;
+    static constexpr bool REPLICATED_EDGES = N == 5 || std::is_same_v<T, uint16_t>;
     using Tag = hn::ScalableTag<T>;
     static constexpr const auto& NETWORK = MedianKernel<T, N>::network;
 
@@ -190,8 +223,8 @@ struct MedianStep {
 };
 
 template <typename T, size_t N>
-void Inner(MedianKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
-    FilterRows(MedianStep<T, N>(), in, out, width, height);
+void Filter(MedianKernel<T, N>& kernel, const T* in, T* out, size_t width, size_t height) {
+    FilterRows(MedianStep<T, N>(), kernel, in, out, width, height);
 }
 
 // ------------------------------------------------- Integer coefficients
@@ -250,6 +283,7 @@ HWY_INLINE hn::Vec<hn::RebindToSigned<DF>> TruncatedLow32(DF df, hn::Vec<DF> f) 
 template <typename T, const int* K>
 struct IntegerStep {
     static constexpr size_t RADIUS = 1;
+    static constexpr bool REPLICATED_EDGES = false;
     using Tag = hn::ScalableTag<T>;
 
     HWY_INLINE void run(Tag d, const T* const* rows, T* out) const {
@@ -284,9 +318,9 @@ private:
 };
 
 template <typename T, size_t N, const int* K>
-void Inner(IntegerKernelBase<T, N, K>&, const T* in, T* out, size_t width, size_t height) {
+void Filter(IntegerKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
     static_assert(N == 3);
-    FilterRows(IntegerStep<T, K>(), in, out, width, height);
+    FilterRows(IntegerStep<T, K>(), kernel, in, out, width, height);
 }
 
 // ------------------------------------------------------------- Average
@@ -340,6 +374,7 @@ HWY_INLINE hn::Vec<DU> DivideBy(DU du, hn::Vec<DU> a) {
 template <typename T, size_t N>
 struct AverageStep {
     static constexpr size_t RADIUS = N / 2;
+    static constexpr bool REPLICATED_EDGES = N == 5;
     using Tag = std::conditional_t<std::is_same_v<T, float>, hn::ScalableTag<float>,
                                    hn::ScalableTag<int32_t>>;
 
@@ -375,8 +410,8 @@ struct AverageStep {
 };
 
 template <typename T, size_t N>
-void Inner(AverageKernel<T, N>&, const T* in, T* out, size_t width, size_t height) {
-    FilterRows(AverageStep<T, N>(), in, out, width, height);
+void Filter(AverageKernel<T, N>& kernel, const T* in, T* out, size_t width, size_t height) {
+    FilterRows(AverageStep<T, N>(), kernel, in, out, width, height);
 }
 
 // ------------------------------------------------------------ Gaussian
@@ -384,6 +419,7 @@ void Inner(AverageKernel<T, N>&, const T* in, T* out, size_t width, size_t heigh
 // (corners + 2 edges + 4 centre) >> 4 in 32-bit lanes (at most 16 * 65535).
 struct GaussianStep {
     static constexpr size_t RADIUS = 1;
+    static constexpr bool REPLICATED_EDGES = false;
     using Tag = hn::ScalableTag<int32_t>;
 
     HWY_INLINE void run(Tag d, const uint16_t* const* rows, uint16_t* out) const {
@@ -398,9 +434,9 @@ struct GaussianStep {
     }
 };
 
-void Inner(GaussianKernel3x3<uint16_t>&, const uint16_t* in, uint16_t* out, size_t width,
-           size_t height) {
-    FilterRows(GaussianStep(), in, out, width, height);
+void Filter(GaussianKernel3x3<uint16_t>& kernel, const uint16_t* in, uint16_t* out, size_t width,
+            size_t height) {
+    FilterRows(GaussianStep(), kernel, in, out, width, height);
 }
 
 // ---------------------------------------------------------- Edge filter
@@ -409,6 +445,7 @@ void Inner(GaussianKernel3x3<uint16_t>&, const uint16_t* in, uint16_t* out, size
 // max - min).
 struct EdgeStep {
     static constexpr size_t RADIUS = 1;
+    static constexpr bool REPLICATED_EDGES = false;
     using Tag = hn::ScalableTag<uint16_t>;
     uint16_t threshold;
 
@@ -426,9 +463,9 @@ struct EdgeStep {
     }
 };
 
-void Inner(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_t width,
-           size_t height) {
-    FilterRows(EdgeStep{kernel.threshold}, in, out, width, height);
+void Filter(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_t width,
+            size_t height) {
+    FilterRows(EdgeStep{kernel.threshold}, kernel, in, out, width, height);
 }
 
 // ------------------------------------------------- Float coefficients
@@ -441,6 +478,7 @@ void Inner(EdgeFilterKernel& kernel, const uint16_t* in, uint16_t* out, size_t w
 template <typename T, const float* K>
 struct FloatStep {
     static constexpr size_t RADIUS = 1;
+    static constexpr bool REPLICATED_EDGES = false;
     using Tag = hn::ScalableTag<float>;
 
     template <size_t... I>
@@ -479,25 +517,24 @@ private:
 // Without a fused multiply-add instruction the rule's last step has no
 // exact vector form; the rows then take the window rule.
 template <typename T, size_t N, const float* K>
-void Inner(FloatKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
+void Filter(FloatKernelBase<T, N, K>& kernel, const T* in, T* out, size_t width, size_t height) {
     static_assert(N == 3);
 #if HWY_NATIVE_FMA
-    (void)kernel;
-    FilterRows(FloatStep<T, K>(), in, out, width, height);
+    FilterRows(FloatStep<T, K>(), kernel, in, out, width, height);
 #else
-    ScalarInner(kernel, in, out, width, height);
+    ScalarImage(kernel, in, out, width, height);
 #endif
 }
 
 // ----------------------------------------------------------- Dispatch
 
-#define KYR_DEFINE_INNER(NAME, ...)                                                            \
-    void Inner##NAME(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in, __VA_ARGS__::Type* out, \
-                     size_t width, size_t height) {                                            \
-        Inner(kernel, in, out, width, height);                                                 \
+#define KYR_DEFINE_FILTER(NAME, ...)                                                            \
+    void Filter##NAME(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in, __VA_ARGS__::Type* out, \
+                      size_t width, size_t height) {                                            \
+        Filter(kernel, in, out, width, height);                                                 \
     }
-KYR_FILTER_CATALOGUE(KYR_DEFINE_INNER)
-#undef KYR_DEFINE_INNER
+KYR_FILTER_CATALOGUE(KYR_DEFINE_FILTER)
+#undef KYR_DEFINE_FILTER
 
 // NOLINTNEXTLINE(google-readability-namespace-comments)
 }  // namespace HWY_NAMESPACE
@@ -507,14 +544,14 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace kyr::kernels {
 
-#define KYR_DISPATCH_INNER(NAME, ...)                                              \
-    HWY_EXPORT(Inner##NAME);                                                       \
-    static void filterInner(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in,      \
-                            __VA_ARGS__::Type* out, size_t width, size_t height) { \
-        HWY_DYNAMIC_DISPATCH(Inner##NAME)(kernel, in, out, width, height);         \
+#define KYR_DISPATCH_FILTER(NAME, ...)                                                \
+    HWY_EXPORT(Filter##NAME);                                                         \
+    static void dispatchFilter(__VA_ARGS__& kernel, const __VA_ARGS__::Type* in,      \
+                               __VA_ARGS__::Type* out, size_t width, size_t height) { \
+        HWY_DYNAMIC_DISPATCH(Filter##NAME)(kernel, in, out, width, height);           \
     }
-KYR_FILTER_CATALOGUE(KYR_DISPATCH_INNER)
-#undef KYR_DISPATCH_INNER
+KYR_FILTER_CATALOGUE(KYR_DISPATCH_FILTER)
+#undef KYR_DISPATCH_FILTER
 
 template <class Kernel>
 void filterImage(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
@@ -522,8 +559,7 @@ void filterImage(Kernel& kernel, const typename Kernel::Type* in, typename Kerne
     if (width == 0 || height == 0) {
         return;
     }
-    filterEdgeColumns(kernel, in, out, width, height);
-    filterInner(kernel, in, out, width, height);
+    dispatchFilter(kernel, in, out, width, height);
 }
 
 #define KYR_INSTANTIATE_FILTER_IMAGE(NAME, ...)                                    \

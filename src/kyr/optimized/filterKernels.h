@@ -1,9 +1,7 @@
-// Whole-image forms of the spatial kernels (kernels.h): the first and last
-// pixels of each row, whose windows reach beyond the left or right edge, by
-// the clamped window rule; the rest, where only rows need clamping (the
-// nearest row of the image for a row beyond the top or bottom), with
-// explicit SIMD (the best instruction set of the running CPU chosen at run
-// time), row by row. The results are those of the window rule at every pixel.
+// Whole-image forms of the spatial kernels (kernels.h) with explicit SIMD
+// (the best instruction set of the running CPU chosen at run time), row by
+// row; the windows at the edges see replicated edge pixels. The results are
+// those of the clamped window rule at every pixel.
 #pragma once
 
 #include <cstddef>

@@ -17,8 +17,7 @@
 // kernel's name.
 //
 // The stage is built for the kernels of the catalogue below (instantiated in
-// the library, with vector forms for all but the first and last pixels of
-// each row).
+// the library, with vector forms).
 template <class Kernel>
 class KernelFilter : public Stage<Image<typename Kernel::Type>> {
 public:

@@ -1,9 +1,8 @@
 // The window rule of the kernel filters, pixel by pixel: the N x N window
 // around (x, y) with every coordinate outside the image clamped to the
 // nearest edge (border pixels replicated), passed to the kernel's apply.
-// This is the whole rule for the left and right edge columns of an image and
-// for images narrower than the window, and the reference the vector forms
-// are held to.
+// The vector forms take it for the first and last pixels of each row where
+// that is cheaper than copying, and are held to it at every pixel.
 #pragma once
 
 #include <cstddef>
@@ -52,21 +51,6 @@ template <class Kernel>
 void filterByWindows(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
                      size_t width, size_t height) {
     filterRegion(kernel, in, out, width, height, 0, width, 0, height);
-}
-
-// The first and last N / 2 pixels of every row, whose windows reach beyond
-// the left or right edge; an image narrower than the window is done here
-// whole.
-template <class Kernel>
-void filterEdgeColumns(Kernel& kernel, const typename Kernel::Type* in, typename Kernel::Type* out,
-                       size_t width, size_t height) {
-    constexpr size_t R = Kernel::size / 2;
-    if (width < Kernel::size) {
-        filterByWindows(kernel, in, out, width, height);
-        return;
-    }
-    filterRegion(kernel, in, out, width, height, 0, R, 0, height);
-    filterRegion(kernel, in, out, width, height, width - R, width, 0, height);
 }
 
 }  // namespace kyr::kernels
