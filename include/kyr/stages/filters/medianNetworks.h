@@ -119,5 +119,6 @@ inline constexpr auto MEDIAN_OF_25 =
     detail::toArray<detail::MEDIAN_OF_25_LIST.count>(detail::MEDIAN_OF_25_LIST);
 
 static_assert(MEDIAN_OF_9.size() == 19);
+static_assert(MEDIAN_OF_25.size() == 113);
 
 }  // namespace kyr::kernels
