@@ -20,10 +20,10 @@ inline const char* modelName(const ::testing::TestParamInfo<ozrsim::Model>& info
     return info.param == ozrsim::Model::OZR310 ? "OZR310" : "OZR320";
 }
 
+inline constexpr double DEFAULT_MODULATION_HZ = 24000000;  // the driver's default
+
 class CameraOnSim : public ::testing::TestWithParam<ozrsim::Model> {
 protected:
-    static constexpr int32_t DEFAULT_MODULATION_HZ = 24000000;  // the driver's default
-
     // Fast frames, a die temperature that stays put, no systematic errors.
     ozrsim::Config config() const {
         ozrsim::Config c;
