@@ -199,6 +199,10 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
                     "/sys/dev/char/81:0",
                     "/sys/dev/char/81:1"};
     if (config.calibration != Calibration::Host) map.prefixes.push_back(CALIBRATION_DIR);
+    const std::string otherNodeDir =
+        std::string("/run/") +
+        modelName(config.model == Model::OZR310 ? Model::OZR320 : Model::OZR310);
+    if (config.otherModelNodes) map.prefixes.push_back(otherNodeDir);
 
     int rc = 0;
     auto step = [&rc](int r) {
@@ -212,6 +216,11 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
     step(makeDirs(R + nodeDir_));
     step(writeFile(R + map.videoPath, "", 0660));
     step(writeFile(R + map.subdevPath, "", 0660));
+    if (config.otherModelNodes) {
+        step(makeDirs(R + otherNodeDir));
+        step(writeFile(R + otherNodeDir + "/video", "", 0660));
+        step(writeFile(R + otherNodeDir + "/subdev", "", 0660));
+    }
 
     // The nodes' sysfs entries, through which V4L2 tools tell a video node
     // from a sub-device.

@@ -148,6 +148,10 @@ struct Config {
     // nullopt: the driver module is not loaded, the file does not exist.
     std::optional<std::string> driverVersion = std::string("1.0.0");
     bool hwmon = true;  // the sensor's hwmon channel exists
+    // The other model's node files exist as well ("/run/ozr3x0/video" and
+    // "subdev"), as plain files that serve nothing: a board whose
+    // autodetection sees both models.
+    bool otherModelNodes = false;
     Calibration calibration = Calibration::Hidden;
     uint32_t width = 0;   // device format; 0 takes the model's default
     uint32_t height = 0;  // (OZR320 320x240, OZR310 640x120)

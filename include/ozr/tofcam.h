@@ -82,6 +82,76 @@ private:
     uint16_t width;
 };
 
+// The camera: one object per sensor. Construct it with the sensor model
+// (or autodetect), open() it, choose the acquisition mode and the settings
+// with setControl, then either startStream() and captureFrame() repeatedly,
+// or captureFrame() alone, which then captures one frame on demand:
+//
+//     ozr::TOFCam cam(ozr::TOFSensor::autodetect);
+//     cam.open();
+//     cam.startStream();
+//     std::unique_ptr<ozr::TOFFrame> frame;
+//     if (cam.captureFrame(frame) == 0) {
+//         const uint16_t* mm = frame->getData<uint16_t>(ozr::FrameType::DISTANCE);
+//     }
+//
+// One camera is used from one thread: its operations take no lock and must
+// not be called concurrently on the same camera (processing runs on the
+// camera's own streaming thread; frames, once delivered, may be read from
+// any thread). Results are 0 on success and a negated errno value on
+// failure, each failure logged: -22 (EINVAL) camera not open or invalid
+// argument, -11 (EAGAIN) no pipeline or a failed single capture, -16 (EBUSY)
+// already streaming, -110 (ETIMEDOUT) no frame within 1000 ms, -1 a control
+// that no layer of the active mode handles.
+class OZR_API TOFCam {
+public:
+    class Impl;
+
+    // Loads the calibration (falling back to none), detects the sensor model
+    // when asked to, and checks the installed driver's version. Problems are
+    // logged; construction itself never fails.
+    explicit TOFCam(TOFSensor sensor);
+    // Closes the camera.
+    ~TOFCam();
+
+    TOFCam(const TOFCam&) = delete;
+    TOFCam& operator=(const TOFCam&) = delete;
+    // A moved-from camera can only be destroyed, assigned to or closed; its
+    // other operations return -22.
+    TOFCam(TOFCam&&) noexcept;
+    TOFCam& operator=(TOFCam&&) noexcept;
+
+    // Acquires the device and the temperature sensor and assembles the
+    // distance/amplitude pipeline (mode DIST_AMP); does not start streaming.
+    // On an open camera the old pipeline and device are released first.
+    int open();
+    // Stops streaming and releases everything open() acquired. Always 0.
+    int close();
+    // Starts continuous streaming; -16 when already streaming.
+    int startStream();
+    // Stops streaming and waits for the streaming thread to end.
+    int stopStream();
+    // The camera's streaming flag: set by startStream, cleared by stopStream
+    // and close. A mode switch leaves it set but starts no stream.
+    bool isStreaming() const;
+
+    // ACQUISITION_MODE switches the pipeline (settings of the previous
+    // mode's processing are lost; those of the sensor persist). Any other
+    // control is applied with the stream stopped and restarted around it.
+    int setControl(ControlID id, int value);
+    int setControl(ControlID id, AcquisitionMode mode);
+    // Reads a control from the layer that holds it; does not stop the stream.
+    int getControl(ControlID id, int& value);
+
+    // Replaces `frame` with the newest frame of the current mode, waiting up
+    // to 1000 ms; when not streaming, first captures one frame. On failure
+    // `frame` is left as it was.
+    int captureFrame(std::unique_ptr<TOFFrame>& frame);
+
+private:
+    std::unique_ptr<Impl> pImpl;
+};
+
 template <>
 OZR_API const uint16_t* TOFFrame::getData<uint16_t>(FrameType type, size_t index) const;
 template <>

@@ -71,6 +71,23 @@ TEST_F(ServedFiles, NodesExistForAutodetection) {
     EXPECT_EQ(counters().openVideo, 0) << "a stream on the node is no device handle";
 }
 
+TEST_F(ServedFiles, OtherModelsNodesOnRequest) {
+    Config cfg = testConfig(Model::OZR310);
+    cfg.otherModelNodes = true;
+    start(cfg);
+    EXPECT_TRUE(fs::is_character_file("/run/ozr310/video"));
+    // Files for autodetection, no devices.
+    EXPECT_TRUE(std::ifstream("/run/ozr320/video").is_open());
+    EXPECT_TRUE(fs::is_regular_file("/run/ozr320/subdev"));
+    const int fd = ::open("/run/ozr320/video", O_RDWR);
+    ASSERT_GE(fd, 0);
+    v4l2_capability cap{};
+    EXPECT_NE(ioctlErr(fd, VIDIOC_QUERYCAP, &cap), 0);
+    ::close(fd);
+    reset();
+    EXPECT_FALSE(fs::exists("/run/ozr320/video"));
+}
+
 TEST_F(ServedFiles, DriverVersionFile) {
     Config cfg = testConfig();
     start(cfg);

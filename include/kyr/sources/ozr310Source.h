@@ -25,6 +25,8 @@ public:
 
     // The HDR exposure times are kept here; the exposure is ignored in HDR.
     int setControl(ozr::ControlID id, int32_t value) override;
+    // The HDR exposure times read back as the source holds them.
+    int getControl(ozr::ControlID id, int& value) override;
 
 protected:
     Source<Image<uint16_t>>& publishedOutput(size_t index) override { return splitStack[index]; }

@@ -31,6 +31,11 @@ int main() {
         &DefaultProvider<PhaseOffsetData>::getInstance()) {
         return 1;
     }
+    // The camera links; one of no known model has nothing to open.
+    ozr::TOFCam camera(static_cast<ozr::TOFSensor>(9));
+    if (camera.open() != -22 || camera.isStreaming() || camera.close() != 0) {
+        return 1;
+    }
     std::printf("consumer ok\n");
     return 0;
 }

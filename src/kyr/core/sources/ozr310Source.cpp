@@ -93,3 +93,21 @@ int OZR310Source::setControl(ozr::ControlID id, int32_t value) {
     }
     return OZRSensorSourceBase::setControl(id, value);
 }
+
+int OZR310Source::getControl(ozr::ControlID id, int& value) {
+    // The device never sees these times: what it holds is not what the
+    // source exposes with.
+    switch (id) {
+        case ozr::ControlID::HDR_INTEGRATION_TIME1_US:
+            value = hdrIntTimes[0];
+            return 0;
+        case ozr::ControlID::HDR_INTEGRATION_TIME2_US:
+            value = hdrIntTimes[1];
+            return 0;
+        case ozr::ControlID::HDR_INTEGRATION_TIME3_US:
+            value = hdrIntTimes[2];
+            return 0;
+        default:
+            return OZRSensorSourceBase::getControl(id, value);
+    }
+}

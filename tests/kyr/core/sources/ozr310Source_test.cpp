@@ -88,7 +88,15 @@ TEST_F(Ozr310Sim, HdrIsThreeTriggeredFramesWithTheExposureSwitched) {
     ASSERT_EQ(source->setControl(ControlID::ACQUISITION_MODE,
                                  static_cast<int32_t>(AcquisitionMode::DIST_AMP_HDR)),
               0);
-    // The HDR times stay in the source; the device is a plain 4DCS device.
+    // The HDR times stay in the source, which reads them back; the device is
+    // a plain 4DCS device.
+    int readBack = -1;
+    EXPECT_EQ(source->getControl(ControlID::HDR_INTEGRATION_TIME2_US, readBack), 0);
+    EXPECT_EQ(readBack, times[1]);
+    EXPECT_EQ(source->setControl(ControlID::HDR_INTEGRATION_TIME3_US, 1999), 0);
+    EXPECT_EQ(source->getControl(ControlID::HDR_INTEGRATION_TIME3_US, readBack), 0);
+    EXPECT_EQ(readBack, 1999) << "not the device's 2000";
+    ASSERT_EQ(source->setControl(ControlID::HDR_INTEGRATION_TIME3_US, times[2]), 0);
     EXPECT_EQ(ozrsim::controlValue(ozrsim::cid::HDR_INTEGRATION_TIME1), 100);  // its default
     EXPECT_EQ(ozrsim::controlValue(ozrsim::cid::HDR_INTEGRATION_TIME3), 2000);
     EXPECT_EQ(ozrsim::controlValue(ozrsim::cid::ACQUISITION_MODE), OZR_ACQUISITION_TYPE_4DCS);
