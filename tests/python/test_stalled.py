@@ -2,6 +2,8 @@
 # captures time out, the streaming thread logs, and nothing holds the GIL
 # or deadlocks meanwhile.
 import errno
+import subprocess
+import sys
 import threading
 import time
 
@@ -59,3 +61,13 @@ def test_frames_stops_its_stream_when_a_capture_fails(cam):
             pass
     assert info.value.errno == errno.ETIMEDOUT
     assert not cam.streaming
+
+
+@pytest.mark.parametrize("ending", ["", "del cam", "import os; os._exit(0)"])
+def test_interpreter_exits_with_a_camera_streaming_and_logging(ending):
+    # The streaming thread logs every image time-out; at exit the camera is
+    # closed and the library's own output restored before finalisation.
+    script = ("import time, ozrtofcam\ncam = ozrtofcam.Camera()\ncam.open()\ncam.start()\n"
+              f"time.sleep(0.5)\n{ending}\n")
+    done = subprocess.run([sys.executable, "-c", script], timeout=60, capture_output=True)
+    assert done.returncode == 0, done.stderr.decode()
