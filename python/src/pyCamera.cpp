@@ -210,7 +210,10 @@ void FrameIterator::close() {
     done = true;
     if (ownsStream) {
         ownsStream = false;
-        camera->stop();
+        // The application may have stopped or closed the camera meanwhile.
+        if (camera->streaming()) {
+            camera->stop();
+        }
     }
 }
 
