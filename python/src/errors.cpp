@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "logBridge.h"
+
 namespace py = pybind11;
 
 namespace ozrpy {
@@ -28,7 +30,7 @@ void raiseError(int status, const std::string& message) {
     const int code = -status;
     const std::string text = message.empty() ? std::string(std::strerror(code)) : message;
     // OSError(errno, strerror) fills in both attributes.
-    py::object args = py::make_tuple(code, text);
+    py::object args = py::make_tuple(code, messageText(text.c_str()));
     PyErr_SetObject(errorType, args.ptr());
     throw py::error_already_set();
 }

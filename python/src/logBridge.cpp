@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "kyr/platform.h"
 
@@ -30,6 +31,7 @@ py::object* logger = nullptr;
 
 thread_local CallErrors* collector = nullptr;
 thread_local int muted = 0;
+thread_local int delivering = 0;
 
 int pythonLevel(LogLevel level) {
     switch (level) {
@@ -78,16 +80,30 @@ void bridge(LogLevel level, const char* format, va_list args) {
     // The threads that hold the GIL never wait for a thread that logs: every
     // call into the library that can wait releases it first.
     py::gil_scoped_acquire gil;
+    ++delivering;
     try {
-        logger->attr("log")(pythonLevel(level), py::str(line));
+        logger->attr("log")(pythonLevel(level), messageText(line));
     } catch (py::error_already_set& e) {
         e.discard_as_unraisable("ozrtofcam log bridge");
     } catch (const std::exception&) {
-        // A message that cannot be decoded or delivered is dropped.
+        // A message that cannot be delivered is dropped.
     }
+    --delivering;
 }
 
 }  // namespace
+
+bool insideLogBridge() {
+    return delivering > 0;
+}
+
+py::str messageText(const char* text) {
+    PyObject* s = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace");
+    if (s == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(s);
+}
 
 void installLogBridge() {
     if (logger == nullptr) {

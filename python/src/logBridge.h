@@ -2,6 +2,8 @@
 // call in progress on the calling thread.
 #pragma once
 
+#include <pybind11/pybind11.h>
+
 #include <string>
 #include <vector>
 
@@ -15,6 +17,14 @@ void installLogBridge();
 // Restores the library's own output. After it returns the bridge takes the
 // GIL no more; messages already inside it finish on standard error.
 void removeLogBridge();
+
+// True on a thread that is delivering a library message to Python (in a
+// logging handler, for instance): such a thread must not call the camera,
+// which may be waiting for it or be locked by this very thread.
+bool insideLogBridge();
+
+// A message of the library as a Python string (invalid UTF-8 replaced).
+pybind11::str messageText(const char* text);
 
 // Collects the error-level messages that the library logs on this thread
 // while the object lives (of nested collectors, the innermost).

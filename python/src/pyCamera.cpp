@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <stdexcept>
 #include <utility>
 
 #include "enums.h"
@@ -72,6 +73,9 @@ Camera::~Camera() {
 
 template <typename F>
 int Camera::call(F&& f) {
+    if (insideLogBridge()) {
+        throw std::runtime_error("a camera cannot be called while it delivers a log message");
+    }
     const CallErrors errors;
     int r = 0;
     {

@@ -194,3 +194,24 @@ def test_log_lines_reach_logging_with_their_levels(records):
     assert "WARNING" in levels.values()  # the missing calibration
     cam.close()
 
+
+
+def test_a_log_handler_calling_the_camera_gets_an_error_not_a_deadlock(cam):
+    seen = []
+
+    class CallsCamera(logging.Handler):
+        def emit(self, record):
+            try:
+                cam.get(Control.GAIN)
+            except RuntimeError as e:
+                seen.append(e)
+
+    handler = CallsCamera()
+    logging.getLogger("ozrtofcam").addHandler(handler)
+    try:
+        cam.close()
+        with pytest.raises(ozrtofcam.Error):
+            cam.capture()  # logs while the camera is busy with the call
+    finally:
+        logging.getLogger("ozrtofcam").removeHandler(handler)
+    assert len(seen) == 1
