@@ -1,5 +1,6 @@
 #include "logBridge.h"
 
+#include <cxxabi.h>
 #include <pybind11/pybind11.h>
 
 #include <atomic>
@@ -61,14 +62,7 @@ const char* label(LogLevel level) {
     return "DEBUG";
 }
 
-void bridge(LogLevel level, const char* format, va_list args) {
-    if (muted > 0) {
-        return;
-    }
-    char line[LINE_SIZE];
-    if (format == nullptr || std::vsnprintf(line, sizeof(line), format, args) < 0) {
-        line[0] = '\0';
-    }
+void deliver(LogLevel level, const char* line) {
     if (level == LogLevel::LOG_LEVEL_ERROR && collector != nullptr) {
         collector->add(line);
     }
@@ -89,6 +83,26 @@ void bridge(LogLevel level, const char* format, va_list args) {
         // A message that cannot be delivered is dropped.
     }
     --delivering;
+}
+
+// The library's log function: no exception escapes into the library, except
+// the unwinding of a thread that the interpreter ends (one that asks for the
+// GIL during finalisation), which must go on.
+void bridge(LogLevel level, const char* format, va_list args) {
+    if (muted > 0) {
+        return;
+    }
+    char line[LINE_SIZE];
+    if (format == nullptr || std::vsnprintf(line, sizeof(line), format, args) < 0) {
+        line[0] = '\0';
+    }
+    try {
+        deliver(level, line);
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        // Out of memory for the message: it is lost.
+    }
 }
 
 }  // namespace
