@@ -28,6 +28,9 @@ void onMessage(LogLevel level, const char* format, va_list args) {
             held.emplace_back(text);
             break;
         case LogLevel::LOG_LEVEL_WARN:
+            // Errors held so far come first, to keep the order.
+            for (const std::string& e : held) std::fprintf(stderr, "[ERROR] %s\n", e.c_str());
+            held.clear();
             std::fprintf(stderr, "[WARNING] %s\n", text);
             break;
         default:

@@ -228,11 +228,18 @@ Canvas amplitudePreview(uint32_t width, uint32_t height, const uint16_t* amplitu
     const size_t n = size_t{width} * height;
     const Layout l = layoutWithCodes(width, height, amplitude);
     Canvas c(l.pictureWidth, l.pictureHeight + l.legendHeight, PANEL);
-    uint16_t top = 1;
+    std::vector<uint16_t> valid;
     for (size_t i = 0; i < n; ++i) {
-        if (amplitude[i] < FIRST_PIXEL_CODE) top = std::max(top, amplitude[i]);
+        if (amplitude[i] < FIRST_PIXEL_CODE) valid.push_back(amplitude[i]);
     }
-    const double logTop = std::log1p(static_cast<double>(top));
+    // From the 1st percentile (at least 1) to the largest valid amplitude.
+    uint16_t low = 1, top = 2;
+    if (!valid.empty()) {
+        low = std::max<uint16_t>(1, percentile(valid, 0.01));
+        top = std::max<uint16_t>(low + 1, *std::max_element(valid.begin(), valid.end()));
+    }
+    const double logLow = std::log(static_cast<double>(low));
+    const double logSpan = std::log(static_cast<double>(top)) - logLow;
     auto grey = [](double t) {
         const auto g = static_cast<uint8_t>(std::lround(255.0 * std::clamp(t, 0.0, 1.0)));
         return Rgb{g, g, g};
@@ -240,12 +247,12 @@ Canvas amplitudePreview(uint32_t width, uint32_t height, const uint16_t* amplitu
     drawPicture(c, l, width, height, [&](size_t i) {
         const uint16_t a = amplitude[i];
         if (a >= FIRST_PIXEL_CODE) return codeColour(a);
-        return grey(std::log1p(static_cast<double>(a)) / logTop);
+        return grey((std::log(std::max<double>(a, 1.0)) - logLow) / logSpan);
     });
     // The bar's middle is the geometric middle of the logarithmic scale.
-    const auto mid = static_cast<long>(std::lround(std::expm1(logTop / 2)));
-    drawLegend(c, l, title, grey, "0", std::to_string(mid) + " (LOG)", std::to_string(top),
-               amplitude, n);
+    const auto mid = static_cast<long>(std::lround(std::exp(logLow + logSpan / 2)));
+    drawLegend(c, l, title, grey, std::to_string(low), std::to_string(mid) + " (LOG SCALE)",
+               std::to_string(top), amplitude, n);
     return c;
 }
 
