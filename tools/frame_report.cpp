@@ -1,8 +1,10 @@
 #include "frame_report.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 namespace capture {
 
@@ -35,8 +37,18 @@ void FrameReport::frame(FrameStats& stats, Clock::time_point arrival) {
     } else if (progress_) {
         const double left =
             stats.fps > 0 ? static_cast<double>(options_.frames - count_) / stats.fps : 0.0;
-        std::printf("\r\033[Kframes %ld/%ld  %.1f fps  %s left  | %s", count_, options_.frames,
-                    stats.fps, clockText(left).c_str(), formatLine(stats).c_str());
+        char head[96];
+        std::snprintf(head, sizeof head, "frames %ld/%ld  %.1f fps  %s left  ", count_,
+                      options_.frames, stats.fps, clockText(left).c_str());
+        std::string line = head + formatMeasures(stats);
+        // Longer than the terminal is wide, it would wrap instead of being
+        // rewritten in place.
+        winsize ws{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 &&
+            line.size() >= ws.ws_col) {
+            line.resize(ws.ws_col - 1u);
+        }
+        std::printf("\r\033[K%s", line.c_str());
     } else {
         std::printf("%s\n", formatLine(stats).c_str());
     }

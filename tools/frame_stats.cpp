@@ -122,9 +122,14 @@ FrameStats computeStats(const ozr::TOFFrame& frame, ozr::AcquisitionMode mode) {
 }
 
 std::string formatLine(const FrameStats& s) {
-    char head[96];
-    std::snprintf(head, sizeof head, "frame %6u  %6.1f fps  valid %5.1f %%", s.frameNumber, s.fps,
-                  s.validPercent);
+    char head[64];
+    std::snprintf(head, sizeof head, "frame %6u  %6.1f fps  ", s.frameNumber, s.fps);
+    return head + formatMeasures(s);
+}
+
+std::string formatMeasures(const FrameStats& s) {
+    char head[32];
+    std::snprintf(head, sizeof head, "valid %5.1f %%", s.validPercent);
     std::string line = head;
     if (s.mode == ozr::AcquisitionMode::DIST_AMP || s.mode == ozr::AcquisitionMode::DIST_AMP_HDR) {
         line.append("  median ").append(orDash(s.medianDistanceMm, " mm"));

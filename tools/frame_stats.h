@@ -43,6 +43,8 @@ struct FrameStats {
 FrameStats computeStats(const ozr::TOFFrame& frame, ozr::AcquisitionMode mode);
 
 std::string formatLine(const FrameStats& stats);
+// The line without frame number and rate.
+std::string formatMeasures(const FrameStats& stats);
 nlohmann::json toJson(const FrameStats& stats);
 
 // The images of a frame, by file-name stem ("distance", "dcs3", ...), in
