@@ -26,6 +26,21 @@ uint16_t median(std::vector<uint16_t>& values) {
     return *mid;
 }
 
+const char* modeName(ozr::AcquisitionMode mode) {
+    switch (mode) {
+        case ozr::AcquisitionMode::DIST_AMP:
+            return "dist-amp";
+        case ozr::AcquisitionMode::DIST_AMP_HDR:
+            return "hdr";
+        case ozr::AcquisitionMode::GRAYSCALE:
+            return "grayscale";
+        case ozr::AcquisitionMode::DCS4:
+            return "dcs4";
+        default:
+            return "?";
+    }
+}
+
 bool rawValid(uint16_t v) {
     return v > 0 && v < MAX_RAW_SAMPLE;
 }
@@ -150,6 +165,7 @@ std::string formatMeasures(const FrameStats& s) {
 
 nlohmann::json toJson(const FrameStats& s) {
     nlohmann::json j;
+    j["mode"] = modeName(s.mode);
     j["frame"] = s.frameNumber;
     j["timestamp_ms"] = s.timestampMs;
     j["fps"] = s.fps;

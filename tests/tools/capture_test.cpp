@@ -233,6 +233,7 @@ TEST_F(CaptureTest, PngFilesHoldTheFramesThatTheStatisticsDescribe) {
         ASSERT_EQ(r.status, 0) << r.err;
         const std::vector<json> lines = jsonLines(r.out);
         ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[0].at("mode"), c.mode);
         size_t files = 0;
         for (const json& frame : lines) {
             char stem[32];
