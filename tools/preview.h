@@ -4,9 +4,9 @@
 // yellow, near is bright) over the 1st to 99th percentile of the valid
 // distances, each pixel code in a fixed colour of its own. Amplitude: grey
 // on a logarithmic scale from the 1st percentile of the valid amplitudes to
-// the largest, pixel codes as in the distance picture. Both are enlarged to at least 640 pixels across
-// and carry a legend below: the range (millimetres, or counts), and the
-// colour and share of every pixel code.
+// the largest, pixel codes as in the distance picture. Both are enlarged to at least 640 pixels
+// across and carry a legend below: the range (millimetres, or counts), and the colour and share of
+// every pixel code.
 #pragma once
 
 #include <cstdint>
