@@ -102,6 +102,7 @@ protected:
         EXPECT_EQ(t.height, h);
         return t;
     }
+    const char* model() const { return GetParam() == Model::OZR310 ? "OZR310" : "OZR320"; }
     static bool clipped(const GroundTruth& t, size_t i) {
         return (t.flags[i] & GroundTruth::kTruthClipped) != 0;
     }
@@ -165,7 +166,7 @@ TEST_P(CameraPhysics, CalibratedDistanceWithinTheNoisePerRegion) {
                                     ozrsim::kSpeedOfLightMps;
         for (const Region& r : regions) {
             std::vector<double> errs;
-            double variance = 0;
+            double variance = 0, worst = 0;
             size_t invalid = 0, outside = 0;
             for (size_t i = 0; i < t.distanceMm.size(); ++i) {
                 const double a = t.amplitude[i], d = t.distanceMm[i];
@@ -186,6 +187,7 @@ TEST_P(CameraPhysics, CalibratedDistanceWithinTheNoisePerRegion) {
                     }
                     const double e = camtest::wrappedErrorMm(mm, d, hz);
                     outside += std::abs(e) > bound;
+                    worst = std::max(worst, std::abs(e) / bound);
                     errs.push_back(e);
                     variance += sq(distanceSigmaMm(a, 1, hz) * scale);
                 }
@@ -195,10 +197,9 @@ TEST_P(CameraPhysics, CalibratedDistanceWithinTheNoisePerRegion) {
             const double predicted = std::sqrt(variance / s.n + QUANTIZATION_VARIANCE);
             std::printf(
                 "[ accuracy ] %s %2u MHz%s %-17s: mean error %+6.2f mm, spread %5.2f mm "
-                "(noise model %5.2f mm), %zu samples\n",
-                GetParam() == Model::OZR310 ? "OZR310" : "OZR320", hz / 1000000,
-                interpolated ? " (interpolated)" : "              ", r.name, s.mean, s.std,
-                predicted, s.n);
+                "(noise model %5.2f mm), worst pixel at %2.0f %% of its bound, %zu samples\n",
+                model(), hz / 1000000, interpolated ? " (interpolated)" : "              ", r.name,
+                s.mean, s.std, predicted, 100 * worst, s.n);
             EXPECT_EQ(invalid, 0u) << r.name;
             EXPECT_EQ(outside, 0u) << r.name;
             EXPECT_NEAR(s.mean, -0.5, 4.0 * predicted / std::sqrt(s.n) + resolutionMm) << r.name;
@@ -254,9 +255,8 @@ TEST_P(CameraPhysics, SaturatedAndWeakPixelsCarryTheirCodes) {
                           << ", amplitude " << amp[i] << ", true amplitude " << t.amplitude[i];
         }
     }
-    std::printf("[ codes    ] %s: %zu saturated, %zu weak, %zu valid pixels checked\n",
-                GetParam() == Model::OZR310 ? "OZR310" : "OZR320", count[SATURATED], count[WEAK],
-                count[VALID]);
+    std::printf("[ codes    ] %s: %zu saturated, %zu weak, %zu valid pixels checked\n", model(),
+                count[SATURATED], count[WEAK], count[VALID]);
     for (int k = 0; k < KINDS; ++k) {
         EXPECT_GT(count[k], 0u) << k;
         EXPECT_EQ(wrong[k], 0u) << k;
@@ -322,6 +322,8 @@ TEST_P(CameraPhysics, InterferenceIsMarkedOrHeldAtTheLastGoodValue) {
                                  << (hit ? " disturbed" : " undisturbed");
             if (!hit) lastGood = f.get();
         }
+        std::printf("[ interference] %s %s: %zu pixels disturbed, %zu frames before, %zu after\n",
+                    model(), latching ? "latching" : "marking", region.size(), good, bad);
         // Undisturbed frames first, then disturbed ones only.
         EXPECT_GE(good, 2u);
         EXPECT_GE(bad, 3u);
@@ -373,8 +375,8 @@ TEST_P(CameraPhysics, EdgeFilterMarksBoxBorders) {
             }
         }
     }
-    std::printf("[ edges    ] %s: %zu border pixels, %zu flat pixels checked\n",
-                GetParam() == Model::OZR310 ? "OZR310" : "OZR320", edges, flat);
+    std::printf("[ edges    ] %s: %zu border pixels, %zu flat pixels checked\n", model(), edges,
+                flat);
     EXPECT_GT(edges, 0u);
     EXPECT_GT(flat, t.distanceMm.size() / 2);
     EXPECT_EQ(wrong, 0u);
@@ -502,8 +504,7 @@ TEST_P(CameraPhysics, FiltersReduceTheSpreadByTheirArithmetic) {
         const double tolerance = 4.0 * std::sqrt(2.0 * 5.0 / (2.0 * s.n)) + 0.03;
         std::printf(
             "[ filters  ] %s %-11s: spread %6.2f mm, factor %.3f, predicted %.3f (+-%.3f)\n",
-            GetParam() == Model::OZR310 ? "OZR310" : "OZR320", flt.name, s.std, measured, predicted,
-            tolerance * predicted);
+            model(), flt.name, s.std, measured, predicted, tolerance * predicted);
         EXPECT_NEAR(measured / predicted, 1.0, tolerance);
         if (!switched) {
             // The unfiltered spread is the noise model's.
@@ -567,9 +568,8 @@ TEST_P(CameraPhysics, GrayscaleCompensationFlattensAUniformTarget) {
         std::printf(
             "[ grayscale] %s DSNU %d PRNU %d: level %7.1f (true %6.1f), fixed pattern "
             "%6.2f counts (calibration resolution %.2f), noise %.2f counts\n",
-            GetParam() == Model::OZR310 ? "OZR310" : "OZR320", k.dsnu, k.prnu, level.mean,
-            intensity, std::sqrt(std::max(pattern, 0.0)), std::sqrt(resolution),
-            std::sqrt(noiseVariance));
+            model(), k.dsnu, k.prnu, level.mean, intensity, std::sqrt(std::max(pattern, 0.0)),
+            std::sqrt(resolution), std::sqrt(noiseVariance));
         if (k.dsnu && k.prnu) {
             EXPECT_LE(pattern, resolution + 4 * uncertainty);
             // Truncated to whole counts: up to one count below.
