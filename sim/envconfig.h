@@ -6,7 +6,7 @@
 //   OZRSIM_HWMON            1 | 0: the sensor's hwmon channel exists (default 1)
 //   OZRSIM_CALIBRATION      hidden | synthetic | host (default hidden)
 //   OZRSIM_WIDTH, OZRSIM_HEIGHT   device format (default: the model's)
-//   OZRSIM_SCENE            wall | boxes | tilted | file:PATH (default wall)
+//   OZRSIM_SCENE            wall | boxes | tilted | uniform | file:PATH (default wall)
 //   OZRSIM_WALL_MM, OZRSIM_REFLECTIVITY, OZRSIM_INTERFERENCE (0|1),
 //   OZRSIM_NOISE (noise scale), OZRSIM_SYSTEMATIC_ERRORS (0|1)
 //   OZRSIM_TEMP_START, OZRSIM_TEMP_HOT (Celsius), OZRSIM_TEMP_TAU (seconds)
