@@ -219,17 +219,20 @@ TEST_F(CaptureTest, PngFilesHoldTheFramesThatTheStatisticsDescribe) {
     const struct {
         std::string mode;
         std::vector<std::string> images;
+        bool single;
     } cases[] = {
-        {"dist-amp", {"distance", "amplitude", "phase", "dcs0", "dcs1", "dcs2", "dcs3"}},
-        {"hdr", {"distance", "amplitude", "phase", "dcs0", "dcs11"}},
-        {"grayscale", {"grayscale"}},
-        {"dcs4", {"dcs0", "dcs1", "dcs2", "dcs3"}},
+        {"dist-amp", {"distance", "amplitude", "phase", "dcs0", "dcs1", "dcs2", "dcs3"}, false},
+        {"hdr", {"distance", "amplitude", "phase", "dcs0", "dcs11"}, true},
+        {"grayscale", {"grayscale"}, true},
+        {"dcs4", {"dcs0", "dcs1", "dcs2", "dcs3"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
         const fs::path out = dir_ / c.mode;
-        const Result r = run(SIM, {"--mode", c.mode, "--frames", "4", "--every", "2", "--out",
-                                   out.string(), "--json"});
+        std::vector<std::string> args = {"--mode", c.mode,  "--frames",   "4",     "--every",
+                                         "2",      "--out", out.string(), "--json"};
+        if (c.single) args.push_back("--single");
+        const Result r = run(SIM, args);
         ASSERT_EQ(r.status, 0) << r.err;
         const std::vector<json> lines = jsonLines(r.out);
         ASSERT_EQ(lines.size(), 4u);
