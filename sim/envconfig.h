@@ -18,6 +18,7 @@
 //   OZRSIM_BYTESUSED_DELTA  added to bytesused of every image
 //   OZRSIM_DISCONNECT_AFTER device vanishes after this many images
 //   OZRSIM_TRACE            1: log every request on the nodes to standard error
+//   OZRSIM_REPORT_TRUTH     1: print the true distance of the last frame at exit (ozrsim.cpp)
 //   OZRSIM_TMPDIR           where the private directory is made (default $TMPDIR, /dev/shm or /tmp)
 #pragma once
 
