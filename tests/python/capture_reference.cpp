@@ -6,7 +6,8 @@
 //
 // writes OUTDIR/distance.u16, amplitude.u16, grayscale.u16, phase.f32,
 // dcs.u16 (the DCS images one after the other) for the images the mode has,
-// and truth_distance.f32, truth_amplitude.f32, truth_flags.u8.
+// and truth_distance.f32, truth_amplitude.f32, truth_flags.u8, and
+// noise.f32: the driver's read noise variance and shot noise per count.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
     ok = write(out + "/truth_distance.f32", truth.distanceMm.data(), truth.distanceMm.size()) && ok;
     ok = write(out + "/truth_amplitude.f32", truth.amplitude.data(), truth.amplitude.size()) && ok;
     ok = write(out + "/truth_flags.u8", truth.flags.data(), truth.flags.size()) && ok;
+    const float noise[] = {ozrsim::kReadNoiseVariance, ozrsim::kShotNoisePerCount};
+    ok = write(out + "/noise.f32", noise, 2) && ok;
     kyr::platform::register_log_function(nullptr);
     if (!ok) {
         std::fprintf(stderr, "capture_reference: cannot write to %s\n", out.c_str());

@@ -74,10 +74,11 @@ def test_distance_within_the_noise_of_the_truth(tmp_path):
     flags = np.fromfile(cpp_dir / "truth_flags.u8", np.uint8).reshape(distance.shape)
     measured = (distance < 64000) & (flags == 0) & (amp > 0)
     assert measured.mean() > 0.5
-    # The driver's sample noise: sigma = sqrt(1 + A/64) counts, plus the
-    # rounding of the samples; the differences of two samples carry
+    # The driver's sample noise: sigma = sqrt(read + shot x A) counts, plus
+    # the rounding of the samples; the differences of two samples carry
     # sqrt(2) sigma against a signal of 2 A, so the phase sigma/(sqrt(2) A).
-    sigma = np.sqrt(1.0 + amp / 64.0 + 1.0 / 12.0)
+    read, shot = np.fromfile(cpp_dir / "noise.f32", np.float32)
+    sigma = np.sqrt(read + shot * amp + 1.0 / 12.0)
     sigma_mm = sigma / (math.sqrt(2.0) * amp) * 299792458e3 / (4 * math.pi * hz)
     wrap = 299792458e3 / (2 * hz)
     error = np.remainder(distance - truth + wrap / 2, wrap) - wrap / 2
