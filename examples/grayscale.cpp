@@ -2,10 +2,11 @@
 //
 // One image per frame, corrected for dark signal (DSNU) and gain (PRNU)
 // non-uniformity when the calibration has that data. Prints the mean and the
-// spread of each image. Usage: grayscale [FRAMES]   (default 5)
+// spread of each image. Usage: grayscale [FRAMES [raw]]   (default 5)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "ozr/tofcam.h"
@@ -20,8 +21,17 @@ int main(int argc, char** argv) {
     if (cam.setControl(ozr::ControlID::ACQUISITION_MODE, ozr::AcquisitionMode::GRAYSCALE) != 0) {
         return 1;
     }
-    // Both compensations are on after the switch; each can be turned off.
-    cam.setControl(ozr::ControlID::ENABLE_GRAYSCALE_PRNU_COMPENSATION, 1);
+    // Both compensations are on after the switch; "grayscale N raw" turns
+    // them off to show the sensor's own non-uniformity.
+    if (argc > 2 && std::strcmp(argv[2], "raw") == 0) {
+        cam.setControl(ozr::ControlID::ENABLE_GRAYSCALE_DSNU_COMPENSATION, 0);
+        cam.setControl(ozr::ControlID::ENABLE_GRAYSCALE_PRNU_COMPENSATION, 0);
+    }
+    int dsnu = 0, prnu = 0;
+    cam.getControl(ozr::ControlID::ENABLE_GRAYSCALE_DSNU_COMPENSATION, dsnu);
+    cam.getControl(ozr::ControlID::ENABLE_GRAYSCALE_PRNU_COMPENSATION, prnu);
+    std::printf("DSNU compensation %s, PRNU compensation %s\n", dsnu ? "on" : "off",
+                prnu ? "on" : "off");
 
     if (cam.startStream() != 0) {
         return 1;
