@@ -53,8 +53,7 @@ private:
     BenchCalibration calibration;
 };
 
-// Four DCS images of a scene at 0.5 .. 5 m with noise, a few pixels
-// saturated.
+// Four DCS images of a scene at 0.5 .. 5 m with noise.
 std::vector<std::shared_ptr<U16>> dcsFrame(size_t w, size_t h);
 
 // Every filter, the interference mask and its latch switched on.
