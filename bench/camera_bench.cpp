@@ -1,0 +1,249 @@
+// The camera end to end on the virtual sensor driver (OZR320 model, its
+// simulated exposure and readout set to zero), in each acquisition mode at
+// 320 x 240 and 640 x 480: ozr::TOFCam streams and the benchmark thread
+// takes every frame with captureFrame(), as an application does. In the two
+// distance modes every filter and mask is on.
+//
+// Reference in the same run: the virtual driver alone in the same mode and
+// size, driven by plain V4L2 requests (trigger, dequeue and re-queue the
+// frame's images), so that frames per second read as a ratio against what
+// the driver delivers without the library.
+//
+// Counters: "fps" (frames per second of wall time), and for the camera
+// "lib_cpu_us", the library's CPU time per frame: that of the streaming
+// thread (sensor source and every stage) and of the benchmark thread
+// (captureFrame and its phase image), without the driver's rendering thread.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+#include "frame_counters.h"
+#include "kyr/platform.h"
+#include "ozr/tofcam.h"
+#include "ozrsim.h"
+
+namespace {
+
+using ozr::AcquisitionMode;
+using ozr::ControlID;
+
+constexpr const char* VIDEO = "/run/ozr320/video";
+constexpr const char* SUBDEV = "/run/ozr320/subdev";
+
+bool configureSim(benchmark::State& state) {
+    ozrsim::Config c;
+    c.model = ozrsim::Model::OZR320;
+    c.width = static_cast<uint32_t>(state.range(1));
+    c.height = static_cast<uint32_t>(state.range(2));
+    c.timing.exposureDelayUs = 0;
+    c.timing.readoutUs = 0;
+    c.temperature.timeConstantS = 0.0f;
+    if (ozrsim::configure(c) != 0) {
+        state.SkipWithError("the virtual driver refused the configuration");
+        return false;
+    }
+    return true;
+}
+
+AcquisitionMode modeOf(const benchmark::State& state) {
+    return static_cast<AcquisitionMode>(state.range(0));
+}
+
+const char* modeName(AcquisitionMode mode) {
+    switch (mode) {
+        case AcquisitionMode::DIST_AMP:
+            return "DIST_AMP";
+        case AcquisitionMode::DIST_AMP_HDR:
+            return "DIST_AMP_HDR";
+        case AcquisitionMode::GRAYSCALE:
+            return "GRAYSCALE";
+        default:
+            return "DCS4";
+    }
+}
+
+void setFps(benchmark::State& state) {
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(modeName(modeOf(state)));
+}
+
+std::set<pid_t> tasks() {
+    std::set<pid_t> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(dir)) {
+            if (e->d_name[0] != '.') ids.insert(static_cast<pid_t>(std::atoi(e->d_name)));
+        }
+        closedir(dir);
+    }
+    return ids;
+}
+
+// CPU time of a thread of this process by its id: the per-thread CPU clock
+// the kernel offers for any thread of the caller's process (the encoding that
+// pthread_getcpuclockid() uses: ~tid << 3, per-thread, scheduler clock).
+int64_t threadCpuNs(pid_t tid) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6u);
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0) {
+        return 0;
+    }
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void BM_Camera(benchmark::State& state) {
+    if (!configureSim(state)) {
+        return;
+    }
+    kyr::platform::register_log_function(&benchcount::quiet);
+    {
+        ozr::TOFCam cam(ozr::TOFSensor::ozr320);
+        const AcquisitionMode mode = modeOf(state);
+        bool ok = cam.open() == 0 && cam.setControl(ControlID::ACQUISITION_MODE, mode) == 0;
+        if (mode == AcquisitionMode::DIST_AMP || mode == AcquisitionMode::DIST_AMP_HDR) {
+            for (ControlID on :
+                 {ControlID::MEDIAN_FILTER_ENABLE, ControlID::AVERAGE_FILTER_ENABLE,
+                  ControlID::TEMPORAL_FILTER_ENABLE, ControlID::KALMAN_FILTER_ENABLE,
+                  ControlID::EDGE_FILTER_ENABLE, ControlID::INTERFERENCE_DETECTION_ENABLE,
+                  ControlID::INTERFERENCE_ENABLE_LATCHING}) {
+                ok = ok && cam.setControl(on, 1) == 0;
+            }
+        }
+        // The streaming thread is the first thread started from here on (the
+        // driver's rendering thread, if new, starts at its first trigger).
+        const std::set<pid_t> before = tasks();
+        ok = ok && cam.startStream() == 0;
+        std::unique_ptr<ozr::TOFFrame> frame;
+        for (int i = 0; ok && i < benchcount::WARM_UP_FRAMES; ++i) {
+            ok = cam.captureFrame(frame) == 0;
+        }
+        pid_t streaming = 0;
+        for (pid_t tid : tasks()) {
+            if (!before.contains(tid) && (streaming == 0 || tid < streaming)) streaming = tid;
+        }
+        if (!ok || streaming == 0) {
+            state.SkipWithError("the camera did not stream");
+        }
+        const int64_t cpuBefore = threadCpuNs(streaming) + threadCpuNs(syscall(SYS_gettid));
+        for (auto _ : state) {
+            if (!ok) {
+                break;
+            }
+            if (cam.captureFrame(frame) != 0) {
+                state.SkipWithError("no frame");
+                break;
+            }
+            benchmark::DoNotOptimize(frame.get());
+        }
+        const int64_t cpu = threadCpuNs(streaming) + threadCpuNs(syscall(SYS_gettid)) - cpuBefore;
+        state.counters["lib_cpu_us"] = benchmark::Counter(static_cast<double>(cpu) / 1000.0,
+                                                          benchmark::Counter::kAvgIterations);
+        cam.stopStream();
+    }
+    kyr::platform::register_log_function(nullptr);
+    ozrsim::reset();
+    setFps(state);
+}
+
+// Reference: the driver alone in the same mode, one frame per iteration.
+void BM_Camera_DriverAlone(benchmark::State& state) {
+    if (!configureSim(state)) {
+        return;
+    }
+    const AcquisitionMode mode = modeOf(state);
+    // The driver's acquisition modes: 0 4DCS, 1 grayscale, 2 HDR.
+    const int driverMode = mode == AcquisitionMode::GRAYSCALE      ? 1
+                           : mode == AcquisitionMode::DIST_AMP_HDR ? 2
+                                                                   : 0;
+    const unsigned images = driverMode == 1 ? 1 : driverMode == 2 ? 12 : 4;
+    constexpr unsigned N = 12;
+    const int video = open(VIDEO, O_RDWR);
+    const int subdev = open(SUBDEV, O_RDWR);
+    v4l2_control modeControl{ozrsim::cid::ACQUISITION_MODE, driverMode};
+    v4l2_requestbuffers req{};
+    req.count = N;
+    req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    req.memory = V4L2_MEMORY_MMAP;
+    void* maps[N] = {};
+    size_t lengths[N] = {};
+    bool ok = video >= 0 && subdev >= 0 && ioctl(subdev, VIDIOC_S_CTRL, &modeControl) == 0 &&
+              ioctl(video, VIDIOC_REQBUFS, &req) == 0 && req.count == N;
+    for (unsigned i = 0; ok && i < N; ++i) {
+        v4l2_buffer b{};
+        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        b.memory = V4L2_MEMORY_MMAP;
+        b.index = i;
+        ok = ioctl(video, VIDIOC_QUERYBUF, &b) == 0;
+        if (ok) {
+            lengths[i] = b.length;
+            maps[i] =
+                mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, video, b.m.offset);
+            ok = maps[i] != MAP_FAILED && ioctl(video, VIDIOC_QBUF, &b) == 0;
+        }
+    }
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    ok = ok && ioctl(video, VIDIOC_STREAMON, &type) == 0;
+    if (!ok) {
+        state.SkipWithError("V4L2 set-up failed");
+    }
+    const auto frame = [&] {
+        v4l2_control trigger{ozrsim::cid::TRIGGER_SHUTTER, 1};
+        ioctl(subdev, VIDIOC_S_CTRL, &trigger);
+        for (unsigned k = 0; k < images; ++k) {
+            pollfd p{video, POLLIN, 0};
+            poll(&p, 1, 1000);
+            v4l2_buffer b{};
+            b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            b.memory = V4L2_MEMORY_MMAP;
+            if (ioctl(video, VIDIOC_DQBUF, &b) != 0) {
+                return false;
+            }
+            benchmark::DoNotOptimize(maps[b.index]);
+            ioctl(video, VIDIOC_QBUF, &b);
+        }
+        return true;
+    };
+    for (int i = 0; ok && i < benchcount::WARM_UP_FRAMES; ++i) ok = frame();
+    for (auto _ : state) {
+        if (!ok || !frame()) {
+            state.SkipWithError("DQBUF failed");
+            break;
+        }
+    }
+    ioctl(video, VIDIOC_STREAMOFF, &type);
+    for (unsigned i = 0; i < N; ++i) {
+        if (maps[i] != nullptr && maps[i] != MAP_FAILED) {
+            munmap(maps[i], lengths[i]);
+        }
+    }
+    if (subdev >= 0) close(subdev);
+    if (video >= 0) close(video);
+    ozrsim::reset();
+    setFps(state);
+}
+
+void modesAndSizes(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"mode", "w", "h"});
+    for (AcquisitionMode m : {AcquisitionMode::DIST_AMP, AcquisitionMode::DIST_AMP_HDR,
+                              AcquisitionMode::GRAYSCALE, AcquisitionMode::DCS4}) {
+        for (auto [w, h] : {std::pair{320, 240}, std::pair{640, 480}}) {
+            b->Args({static_cast<int>(m), w, h});
+        }
+    }
+}
+BENCHMARK(BM_Camera)->Apply(modesAndSizes)->UseRealTime();
+BENCHMARK(BM_Camera_DriverAlone)->Apply(modesAndSizes)->UseRealTime();
+
+}  // namespace
