@@ -29,4 +29,13 @@ g++ -std=c++20 "$consumer_dir/main.cpp" -o "$work/pkgconfig-consumer" \
     $(pkg-config --cflags --libs ozrtofcam)
 LD_LIBRARY_PATH="$prefix/lib" "$work/pkgconfig-consumer" | tee "$work/pkg-run.log"
 grep -q "consumer ok" "$work/pkg-run.log"
+# The Python module, when built: importable from the installed prefix, where
+# it finds the installed library by itself.
+module=$(find "$prefix" -name 'ozrtofcam.cpython-*.so' | head -n 1)
+if [ -n "$module" ]; then
+    env -u LD_LIBRARY_PATH PYTHONPATH="$(dirname "$module")" /usr/bin/python3 -c \
+        "import ozrtofcam, sys; assert ozrtofcam.__file__.startswith(sys.argv[1]); print('python ok', ozrtofcam.__version__)" \
+        "$prefix" | tee "$work/python-run.log"
+    grep -q "python ok" "$work/python-run.log"
+fi
 echo "install and consume: ok"
