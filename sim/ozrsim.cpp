@@ -26,6 +26,9 @@ void setFaults(const FaultConfig& faults) {
 void disconnect() {
     Device::instance().disconnect();
 }
+void reconnect() {
+    Device::instance().reconnect();
+}
 float temperature() {
     return Device::instance().temperature();
 }
