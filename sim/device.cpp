@@ -213,6 +213,15 @@ void Device::reconnect() {
     stateCv_.notify_all();
 }
 
+void Device::warmUp(std::chrono::milliseconds timeout) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!configured_ || gone_) return;
+        acquireFrameLocked(Clock::now());
+    }
+    (void)waitIdle(timeout);
+}
+
 std::string Device::rootDirectory() {
     std::lock_guard<std::mutex> lock(mu_);
     return configured_ ? tree_.root() : std::string();

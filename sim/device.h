@@ -68,6 +68,7 @@ public:
     void setFaults(const FaultConfig& faults);
     void disconnect();
     void reconnect();
+    void warmUp(std::chrono::milliseconds timeout);
     float temperature();
     void setTemperature(float celsius);
     std::optional<int32_t> controlValue(uint32_t id);

@@ -3,6 +3,7 @@
 #include "ozrsim.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -66,6 +67,10 @@ int configureFromEnvironment() {
     if (result < 0) {
         std::fprintf(stderr, "ozrsim: cannot start the virtual sensor: %s\n",
                      std::strerror(-result));
+        return result;
+    }
+    if (const char* warm = std::getenv("OZRSIM_WARM_UP"); warm && std::strcmp(warm, "1") == 0) {
+        Device::instance().warmUp(std::chrono::minutes(2));
     }
     return result;
 }

@@ -230,7 +230,11 @@ std::string rootDirectory();
 
 // Reads the configuration from the OZRSIM_ environment variables (see
 // envconfig.h). Returns 1 when OZRSIM_MODEL is not set (nothing done), 0
-// when configured, a negative errno value on a bad variable.
+// when configured, a negative errno value on a bad variable. With
+// OZRSIM_WARM_UP=1 one frame is rendered (and dropped, counted in frames and
+// imagesDropped) before it returns, so that the scene's one-time set-up does
+// not delay the program's first frame: under valgrind it takes longer than
+// a camera waits for an image.
 int configureFromEnvironment();
 
 }  // namespace ozrsim
