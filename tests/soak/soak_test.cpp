@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -408,6 +409,7 @@ protected:
 
         std::discrete_distribution<int> pick(std::begin(OP_WEIGHTS), std::end(OP_WEIGHTS));
         std::array<uint64_t, static_cast<size_t>(Op::COUNT)> done{};
+        std::array<Clock::duration, static_cast<size_t>(Op::COUNT)> longest{};
         std::array<std::map<int, uint64_t>, static_cast<size_t>(Op::COUNT)> failed;
         FaultTally tally;
         uint64_t frames = 0;
@@ -424,6 +426,7 @@ protected:
             std::string what = std::string(OP_NAMES[k]) + " (operation " + std::to_string(i) +
                                ", seed " + std::to_string(g_settings.seed) + ")";
             int r = 0;
+            const auto started = Clock::now();
             switch (op) {
                 case Op::Open:
                     watchdog.arm(what, stopBound() + slack());
@@ -511,6 +514,7 @@ protected:
                     break;
             }
             watchdog.disarm();
+            longest[k] = std::max(longest[k], Clock::now() - started);
             ++done[k];
             if (r != 0) ++failed[k][r];
         }
@@ -537,8 +541,10 @@ protected:
                 failures.append(" ").append(std::to_string(code));
                 failures.append(" x").append(std::to_string(count));
             }
-            std::printf("  %-13s %6llu calls, failed:%s\n", OP_NAMES[k],
+            std::printf("  %-13s %6llu calls, longest %5lld ms, failed:%s\n", OP_NAMES[k],
                         static_cast<unsigned long long>(done[k]),
+                        static_cast<long long>(
+                            std::chrono::duration_cast<milliseconds>(longest[k]).count()),
                         failures.empty() ? " none" : failures.c_str());
         }
         std::printf("  faults: %s\n", tally.text().c_str());
