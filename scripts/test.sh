@@ -40,7 +40,7 @@ build_and_test() {
 mkdir -p "$root/build"
 build_and_test release Release "" ""
 echo "=== release: memcheck of ozr-capture on the virtual sensor ==="
-OZR_BUILD_DIR=$root/build/release "$root/scripts/valgrind.sh" -- \
+OZR_BUILD_DIR=$root/build/release "$root/scripts/valgrind.sh" --width 160 --height 120 -- \
     "$root/build/release/tools/ozr-capture" --frames 3
 build_and_test asan-ubsan Debug "address,undefined" ""
 build_and_test tsan RelWithDebInfo "thread" threads
