@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test of libozrtofcam:
-#   1. a Release build (warnings as errors) running the whole suite,
+#   1. a Release build (warnings as errors) running the whole suite, then a
+#      program under valgrind memcheck on the virtual sensor (scripts/valgrind.sh),
 #   2. a Debug build with AddressSanitizer + UndefinedBehaviorSanitizer running
 #      the whole suite (any report fails the run),
 #   3. a build with ThreadSanitizer running the threading tests (label "threads"),
@@ -38,6 +39,9 @@ build_and_test() {
 
 mkdir -p "$root/build"
 build_and_test release Release "" ""
+echo "=== release: memcheck of an example on the virtual sensor ==="
+OZR_BUILD_DIR=$root/build/release "$root/scripts/valgrind.sh" --width 160 --height 120 -- \
+    "$root/build/release/examples/stream_distance" 3
 build_and_test asan-ubsan Debug "address,undefined" ""
 build_and_test tsan RelWithDebInfo "thread" threads
 "$root/scripts/test-arm64.sh"

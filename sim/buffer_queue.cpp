@@ -30,7 +30,7 @@ void* Device::mmap(void* addr, size_t length, int prot, int flags, int fd, off_t
         error = NOT_SERVED;
         return MAP_FAILED;
     }
-    if (gone_ || file->kind != NodeKind::Video) {
+    if (goneFor(*file) || file->kind != NodeKind::Video) {
         error = ENODEV;
         return MAP_FAILED;
     }
@@ -202,7 +202,9 @@ int Device::dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer*
     const bool nonblocking = flags >= 0 && (flags & O_NONBLOCK);
     for (;;) {
         if (generation != generation_ || gone_) return -ENODEV;
-        if (files_.find(fd) == files_.end()) return -EBADF;
+        const auto it = files_.find(fd);
+        if (it == files_.end()) return -EBADF;
+        if (it->second.stale) return -ENODEV;
         if (owner_ != -1 && owner_ != fd) return -EBUSY;
         if (!streaming_) return -EINVAL;
         if (!done_.empty()) break;

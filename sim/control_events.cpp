@@ -96,6 +96,7 @@ int Device::dqeventLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_event
         if (generation != generation_ || gone_) return -ENODEV;
         auto it = files_.find(fd);
         if (it == files_.end()) return -EBADF;
+        if (it->second.stale) return -ENODEV;
         file = &it->second;
         if (!file->available.empty()) break;
         if (nonblocking) return -ENOENT;

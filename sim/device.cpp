@@ -1,6 +1,6 @@
-// The device as a whole: configuration and reset, faults and disconnection,
-// the control API's queries, the descriptors of the nodes and the routing of
-// requests to the node that serves them.
+// The device as a whole: configuration and reset, faults, disconnection and
+// reconnection, the control API's queries, the descriptors of the nodes and
+// the routing of requests to the node that serves them.
 #include "device.h"
 
 #include <fcntl.h>
@@ -186,6 +186,42 @@ void Device::disconnectLocked() {
     workerCv_.notify_all();
 }
 
+void Device::reconnect() {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!configured_ || !gone_) return;
+    // A frame the worker was rendering when the device went belongs to the
+    // old instance: let it finish, then drop it.
+    stateCv_.wait(lock, [this] { return !rendering_ || !configured_; });
+    if (!configured_ || !gone_) return;
+    pending_.clear();
+    out_.clear();
+    for (auto& [fd, file] : files_) {
+        if (file.kind == NodeKind::Video || file.kind == NodeKind::Subdev) file.stale = true;
+    }
+    // The new instance has no buffers and its controls at their defaults;
+    // the application's mappings of the old buffers keep their memory.
+    freeBuffersLocked();
+    owner_ = -1;
+    streaming_ = false;
+    waitingForBuffers_ = true;
+    sequence_ = 0;
+    controls_ = ControlSet(config_.model);
+    config_.faults.disconnectAfterImages = -1;
+    tree_.restoreNodes();
+    gone_ = false;
+    updateReadinessLocked();
+    stateCv_.notify_all();
+}
+
+void Device::warmUp(std::chrono::milliseconds timeout) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!configured_ || gone_) return;
+        acquireFrameLocked(Clock::now());
+    }
+    (void)waitIdle(timeout);
+}
+
 std::string Device::rootDirectory() {
     std::lock_guard<std::mutex> lock(mu_);
     return configured_ ? tree_.root() : std::string();
@@ -364,7 +400,7 @@ int Device::ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned lon
                         void* arg) {
     OpenFile* file = findLocked(fd, true);
     if (!file) return NOT_SERVED;
-    if (gone_) return -ENODEV;
+    if (goneFor(*file)) return -ENODEV;
     if (int e = injectedFaultLocked(request); e != 0) return -e;
     // The argument is copied in before the request is looked at, and copied
     // out only after a known request succeeded.

@@ -67,6 +67,8 @@ public:
     bool configured();
     void setFaults(const FaultConfig& faults);
     void disconnect();
+    void reconnect();
+    void warmUp(std::chrono::milliseconds timeout);
     float temperature();
     void setTemperature(float celsius);
     std::optional<int32_t> controlValue(uint32_t id);
@@ -118,6 +120,7 @@ private:
         std::vector<Subscription> subscriptions;    // sub-device
         std::deque<uint32_t> available;             // controls with a pending event, oldest first
         uint32_t eventSequence = 0;                 // of the next event queued
+        bool stale = false;  // a node of a device instance that was unplugged since
     };
     enum class BufState { Dequeued, Queued, Done };
     struct Buffer {
@@ -191,6 +194,9 @@ private:
     short maskLocked(const OpenFile& file, short events);
     void updateReadinessLocked();
     void disconnectLocked();
+    // The device is gone for this descriptor: unplugged now, or opened on
+    // an instance that was unplugged before the device came back.
+    bool goneFor(const OpenFile& file) const { return gone_ || file.stale; }
 
     float temperatureLocked(Clock::time_point now) const;
     void retargetTemperatureLocked(Clock::time_point now);

@@ -296,6 +296,12 @@ void FileTree::removeNodes() {
     ::unlink((root_ + nodeDir_ + "/subdev").c_str());
 }
 
+void FileTree::restoreNodes() {
+    if (root_.empty()) return;
+    (void)writeFile(root_ + nodeDir_ + "/video", "", 0660);
+    (void)writeFile(root_ + nodeDir_ + "/subdev", "", 0660);
+}
+
 void FileTree::destroy() {
     if (!root_.empty() && ownerPid_ == ::getpid()) {
         std::error_code ec;

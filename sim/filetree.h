@@ -57,6 +57,8 @@ public:
     void writeTemperature(int32_t milliCelsius);
     // The driver was unbound: the node files disappear.
     void removeNodes();
+    // The driver was bound again: the node files are back.
+    void restoreNodes();
     // Removes the whole directory (only in the process that created it).
     void destroy();
 

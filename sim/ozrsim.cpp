@@ -29,6 +29,9 @@ void setFaults(const FaultConfig& faults) {
 void disconnect() {
     Device::instance().disconnect();
 }
+void reconnect() {
+    Device::instance().reconnect();
+}
 float temperature() {
     return Device::instance().temperature();
 }
@@ -66,6 +69,10 @@ int configureFromEnvironment() {
     if (result < 0) {
         std::fprintf(stderr, "ozrsim: cannot start the virtual sensor: %s\n",
                      std::strerror(-result));
+        return result;
+    }
+    if (const char* warm = std::getenv("OZRSIM_WARM_UP"); warm && std::strcmp(warm, "1") == 0) {
+        Device::instance().warmUp(std::chrono::minutes(2));
     }
     return result;
 }

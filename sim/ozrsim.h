@@ -136,10 +136,12 @@ struct IoctlFault {
 };
 
 struct FaultConfig {
-    bool stall = false;                  // triggers are accepted but produce no image
-    std::vector<IoctlFault> ioctls;      // failing requests
-    int32_t bytesusedDelta = 0;          // added to bytesused of every image (clamped at 0)
-    int64_t disconnectAfterImages = -1;  // device vanishes after this many delivered images
+    bool stall = false;              // triggers are accepted but produce no image
+    std::vector<IoctlFault> ioctls;  // failing requests
+    int32_t bytesusedDelta = 0;      // added to bytesused of every image (clamped at 0)
+    // The device vanishes once imagesDelivered (Counters, counted since
+    // configure()) reaches this value; -1: never.
+    int64_t disconnectAfterImages = -1;
 };
 
 struct Config {
@@ -187,6 +189,14 @@ void setFaults(const FaultConfig& faults);
 // reports POLLERR|POLLHUP, requests fail with ENODEV, blocked DQBUF returns.
 void disconnect();
 
+// After disconnect(), the device comes back as a new instance of the driver
+// at the same paths: the nodes exist again, with the controls at their
+// defaults, no buffers and no stream. Descriptors opened before the loss
+// stay dead (ENODEV, POLLERR|POLLHUP) until closed; mappings made through
+// them keep their memory until unmapped. A disconnectAfterImages fault has
+// done its work and is cleared. Does nothing while the device is present.
+void reconnect();
+
 float temperature();                               // current die temperature, Celsius
 void setTemperature(float celsius);                // the model continues from this value
 std::optional<int32_t> controlValue(uint32_t id);  // current value of a control
@@ -220,7 +230,11 @@ std::string rootDirectory();
 
 // Reads the configuration from the OZRSIM_ environment variables (see
 // envconfig.h). Returns 1 when OZRSIM_MODEL is not set (nothing done), 0
-// when configured, a negative errno value on a bad variable.
+// when configured, a negative errno value on a bad variable. With
+// OZRSIM_WARM_UP=1 one frame is rendered (and dropped, counted in frames and
+// imagesDropped) before it returns, so that the scene's one-time set-up does
+// not delay the program's first frame: under valgrind it takes longer than
+// a camera waits for an image.
 int configureFromEnvironment();
 
 }  // namespace ozrsim

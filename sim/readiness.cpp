@@ -11,7 +11,7 @@ namespace ozrsim {
 
 short Device::maskLocked(const OpenFile& file, short events) {
     constexpr short ALWAYS = POLLERR | POLLHUP | POLLNVAL;
-    if (gone_) return static_cast<short>((POLLERR | POLLHUP | POLLPRI) & (events | ALWAYS));
+    if (goneFor(file)) return static_cast<short>((POLLERR | POLLHUP | POLLPRI) & (events | ALWAYS));
     short mask = 0;
     if (file.kind == NodeKind::Subdev) {
         if (!file.available.empty()) mask = POLLPRI;

@@ -1,5 +1,5 @@
 // Injected driver faults: a stalled stream, failing requests, short and long
-// frames, and a device that disappears.
+// frames, and a device that disappears and comes back.
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -125,6 +125,39 @@ TEST_F(Faults, DisconnectWakesABlockedDequeue) {
     v4l2_buffer b = makeBuffer();
     EXPECT_EQ(ioctlErr(c.video(), VIDIOC_DQBUF, &b), ENODEV);
     unplug.join();
+}
+
+TEST_F(Faults, DeviceComesBackAsANewInstance) {
+    Config cfg = testConfig();
+    cfg.faults.disconnectAfterImages = 1;
+    start(cfg);
+    Capture old;
+    ASSERT_EQ(setCtrl(old.subdev(), cid::GAIN, 5), 0);
+    ASSERT_EQ(old.startStreaming(4), 0);
+    ASSERT_EQ(old.trigger(), 0);
+    ASSERT_TRUE(waitIdle(std::chrono::seconds(2)));
+    reconnect();
+    EXPECT_TRUE(std::filesystem::exists("/run/ozr320/video"));
+    // The old descriptors stay dead; the new instance starts from defaults
+    // with the unplug fault spent.
+    EXPECT_EQ(setCtrl(old.subdev(), cid::GAIN, 2), ENODEV);
+    short ev = 0;
+    EXPECT_EQ(pollIn(old.video(), 0, ev), 1);
+    EXPECT_TRUE(ev & POLLHUP);
+    EXPECT_EQ(controlValue(cid::GAIN), 1);
+    EXPECT_EQ(counters().buffers, 0u);
+    Capture fresh;
+    ASSERT_TRUE(fresh.ok());
+    ASSERT_EQ(fresh.startStreaming(4), 0) << "the old owner holds no buffers";
+    ASSERT_EQ(fresh.trigger(), 0);
+    for (int i = 0; i < 4; ++i) {
+        v4l2_buffer b;
+        ASSERT_EQ(fresh.dequeue(b), 0) << i;
+        EXPECT_EQ(b.sequence, static_cast<uint32_t>(i));
+    }
+    old.release();
+    fresh.release();
+    EXPECT_EQ(counters().openVideo + counters().openSubdev + counters().mappings, 0);
 }
 
 }  // namespace
