@@ -2,6 +2,7 @@
 // calibration of a virtual sensor.
 //
 //   ozr-sim [OPTIONS] -- PROGRAM [ARGS...]
+//   ozr-sim --replay FILE [--loop] [OPTIONS] -- PROGRAM [ARGS...]
 //   ozr-sim calibrate DIR [--model M] [--width W] [--height H] [--seed S]
 //
 // The options become OZRSIM_ environment variables; libozrsim.so, preloaded
@@ -22,6 +23,7 @@
 
 #include "envconfig.h"
 #include "ozrsim.h"
+#include "replay.h"
 #include "scene.h"
 
 #ifndef OZRSIM_INSTALL_LIBDIR
@@ -76,6 +78,10 @@ const Option OPTIONS[] = {
     {"--disconnect-after", "OZRSIM_DISCONNECT_AFTER", nullptr,
      "fault: the device vanishes after N images"},
     {"--trace", "OZRSIM_TRACE", "1", "log every request on the nodes to standard error"},
+    {"--replay", "OZRSIM_REPLAY", nullptr,
+     "serve the recording FILE instead of the scene (its model, format, controls)"},
+    {"--loop", "OZRSIM_REPLAY_LOOP", "1",
+     "with --replay: start again after the last frame (else no more frames)"},
 };
 
 void usage(std::FILE* out) {
@@ -263,6 +269,13 @@ int main(int argc, char** argv) {
         if (!renderer.valid()) {
             std::fprintf(stderr, "ozr-sim: scene \"%s\": %s\n", config.scene.name.c_str(),
                          renderer.error().c_str());
+            return 2;
+        }
+    }
+    if (!config.replay.file.empty()) {
+        // The recording is checked here as the emulation will check it.
+        if (!ozrsim::Replay::open(config, error)) {
+            std::fprintf(stderr, "ozr-sim: %s\n", error.c_str());
             return 2;
         }
     }

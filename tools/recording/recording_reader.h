@@ -1,0 +1,54 @@
+// Opens a recording (layout in recording_format.h), checks its structure and
+// reads its frames. Anything that is not a complete recording of this format
+// (not HDF5, missing or mistyped attributes and datasets, shapes that do not
+// match the attributes, sizes out of bounds) is refused with a message before
+// a single image is read.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "hdf5_util.h"
+#include "recording_format.h"
+
+namespace ozrrec {
+
+class RecordingReader {
+public:
+    // Null with a message in `error` when the file is refused.
+    static std::unique_ptr<RecordingReader> open(const std::string& path, std::string& error);
+    ~RecordingReader();
+
+    RecordingReader(const RecordingReader&) = delete;
+    RecordingReader& operator=(const RecordingReader&) = delete;
+
+    const RecordingInfo& info() const { return info_; }
+    const std::string& path() const { return path_; }
+    // Complete frames: the shortest length of the four datasets.
+    uint64_t frameCount() const { return frames_; }
+
+    // Reads frame `index`. False with a message in `error` when it cannot be
+    // read or holds DCS values above MAX_DCS_VALUE. Safe to call from any
+    // thread.
+    bool read(uint64_t index, RecordedFrame& frame, std::string& error);
+    // The temperatures of all frameCount() frames, without their images.
+    bool readTemperatures(std::vector<float>& celsius, std::string& error);
+
+private:
+    RecordingReader() = default;
+
+    bool readAttributes(std::string& error);
+    bool openDatasets(std::string& error);
+
+    std::string path_;
+    RecordingInfo info_;
+    uint64_t frames_ = 0;
+    std::mutex mu_;  // one read at a time through the identifiers below
+    h5::File file_;
+    h5::Dataset dcs_, frameNumber_, timestamp_, temperature_;
+};
+
+}  // namespace ozrrec
