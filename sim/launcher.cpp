@@ -79,7 +79,7 @@ const Option OPTIONS[] = {
      "fault: the device vanishes after N images"},
     {"--trace", "OZRSIM_TRACE", "1", "log every request on the nodes to standard error"},
     {"--replay", "OZRSIM_REPLAY", nullptr,
-     "serve the recording FILE instead of the scene (its model, format, controls)"},
+     "serve a recording (HDF5) instead of the scene: its model, format, controls"},
     {"--loop", "OZRSIM_REPLAY_LOOP", "1",
      "with --replay: start again after the last frame (else no more frames)"},
 };
