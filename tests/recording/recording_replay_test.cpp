@@ -200,6 +200,9 @@ protected:
             recorded.push_back(std::move(f));
         }
         this->info = info;
+        // The die warmed during the recording: the replay has distinct
+        // temperatures to carry.
+        EXPECT_NE(recorded.front().temperatureC, recorded.back().temperatureC);
         ASSERT_TRUE(writer->close(error)) << error;
         ozrsim::reset();
     }
@@ -231,6 +234,8 @@ TEST_P(Replay, TheCameraSeesTheRecordedFrames) {
         ozr::TOFCam cam(ozr::TOFSensor::autodetect);
         ASSERT_EQ(cam.open(), 0);
         ASSERT_EQ(cam.setControl(ControlID::ACQUISITION_MODE, GetParam().mode), 0);
+        auto thermometer = ozrrec::HwmonThermometer::open(recModel());
+        ASSERT_TRUE(thermometer);
         int hz = 0, t2 = 0;
         EXPECT_EQ(cam.getControl(ControlID::MODULATION_FREQ_HZ, hz), 0);
         EXPECT_EQ(hz, info.modulationFrequencyHz);
@@ -250,6 +255,10 @@ TEST_P(Replay, TheCameraSeesTheRecordedFrames) {
             ASSERT_EQ(frame->getWidth(), info.width);
             ASSERT_EQ(frame->getHeight(), info.height);
             const ozrrec::RecordedFrame& want = recorded[n % FRAMES];
+            // The channel holds the temperature of the frame last triggered.
+            float celsius = 0.0f;
+            ASSERT_TRUE(thermometer->read(celsius));
+            EXPECT_EQ(celsius, want.temperatureC) << "frame " << n;
             const size_t pixels = size_t{info.width} * info.height;
             for (uint32_t i = 0; i < dcsCount(); ++i) {
                 const uint16_t* dcs = frame->getData<uint16_t>(FrameType::DCS, i);
