@@ -50,6 +50,11 @@ RecordedFrame pattern(const RecordingInfo& info, uint32_t n) {
     return f;
 }
 
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 class RecordingFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -103,6 +108,13 @@ TEST_F(RecordingFile, ReadsBackWhatWasWritten) {
     }
     RecordedFrame f;
     EXPECT_FALSE(r->read(3, f, error));
+    // The file's bytes in memory read the same.
+    const std::string bytes = contents(path);
+    auto image = RecordingReader::openImage(bytes.data(), bytes.size(), "image", error);
+    ASSERT_TRUE(image) << error;
+    ASSERT_EQ(image->frameCount(), 3u);
+    ASSERT_TRUE(image->read(2, f, error)) << error;
+    EXPECT_EQ(f.dcs, pattern(info, 2).dcs);
 }
 
 // A writer killed at an arbitrary point leaves every frame it completed.
@@ -251,6 +263,12 @@ TEST_P(DamagedRecording, IsRefusedWithAMessage) {
     EXPECT_FALSE(RecordingReader::open(path, error));
     EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
     EXPECT_NE(error.find(path), std::string::npos) << error;
+    if (fs::exists(path)) {
+        // Refused alike from memory.
+        const std::string bytes = contents(path);
+        EXPECT_FALSE(RecordingReader::openImage(bytes.data(), bytes.size(), path, error));
+        EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, DamagedRecording, ::testing::ValuesIn(DAMAGES),
@@ -298,8 +316,7 @@ TEST_F(RecordingFile, OzrSimRefusesADamagedRecording) {
         const int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 2) << d.name;
-        std::ifstream in(err);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        const std::string text = contents(err);
         EXPECT_NE(text.find(std::string("ozr-sim: recording ") + path), std::string::npos) << text;
         EXPECT_NE(text.find(d.message), std::string::npos) << text;
     }

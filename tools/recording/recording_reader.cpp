@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -242,9 +243,40 @@ std::unique_ptr<RecordingReader> RecordingReader::open(const std::string& path,
         error = "recording " + path + ": not an HDF5 file";
         return nullptr;
     }
+    return openFile(path, path, H5P_DEFAULT, error);
+}
+
+std::unique_ptr<RecordingReader> RecordingReader::openImage(const void* data, size_t size,
+                                                            const std::string& name,
+                                                            std::string& error) {
+    h5::quiet();
+    // The signature a file begins with (the library's own files have their
+    // superblock at the start).
+    constexpr char SIGNATURE[8] = {'\x89', 'H', 'D', 'F', '\r', '\n', '\x1a', '\n'};
+    if (!data || size < sizeof(SIGNATURE) || std::memcmp(data, SIGNATURE, sizeof(SIGNATURE)) != 0) {
+        error = "recording " + name + ": not an HDF5 file";
+        return nullptr;
+    }
+    h5::Plist access(H5Pcreate(H5P_FILE_ACCESS));
+    if (!access.valid() || H5Pset_fapl_core(access.get(), 1 << 16, false) < 0 ||
+        H5Pset_file_image(access.get(), const_cast<void*>(data), size) < 0) {
+        error = h5::failure("recording " + name + ": cannot be opened in memory");
+        return nullptr;
+    }
+    // The image must not be taken for a file of the same name on disk, nor
+    // for another image open at the same time.
+    static std::atomic<uint64_t> images{0};
+    const std::string internal = "/nonexistent/ozr-recording-image-" + std::to_string(getpid()) +
+                                 "-" + std::to_string(images++);
+    return openFile(internal, name, access.get(), error);
+}
+
+std::unique_ptr<RecordingReader> RecordingReader::openFile(const std::string& name,
+                                                           const std::string& path, hid_t access,
+                                                           std::string& error) {
     std::unique_ptr<RecordingReader> r(new RecordingReader());
     r->path_ = path;
-    r->file_ = h5::File(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    r->file_ = h5::File(H5Fopen(name.c_str(), H5F_ACC_RDONLY, access));
     if (!r->file_.valid()) {
         error = h5::failure("recording " + path + ": damaged HDF5 file");
         return nullptr;

@@ -20,6 +20,10 @@ class RecordingReader {
 public:
     // Null with a message in `error` when the file is refused.
     static std::unique_ptr<RecordingReader> open(const std::string& path, std::string& error);
+    // The same for a whole file held in memory (`size` bytes at `data`,
+    // copied); `name` stands for the file in messages.
+    static std::unique_ptr<RecordingReader> openImage(const void* data, size_t size,
+                                                      const std::string& name, std::string& error);
     ~RecordingReader();
 
     RecordingReader(const RecordingReader&) = delete;
@@ -40,6 +44,10 @@ public:
 private:
     RecordingReader() = default;
 
+    // `name` is what HDF5 opens, `path` what messages show.
+    static std::unique_ptr<RecordingReader> openFile(const std::string& name,
+                                                     const std::string& path, hid_t access,
+                                                     std::string& error);
     bool readAttributes(std::string& error);
     bool openDatasets(std::string& error);
 
