@@ -23,6 +23,7 @@
 
 #include "envconfig.h"
 #include "ozrsim.h"
+#include "recording_reader.h"
 #include "replay.h"
 #include "scene.h"
 
@@ -273,8 +274,11 @@ int main(int argc, char** argv) {
         }
     }
     if (!config.replay.file.empty()) {
-        // The recording is checked here as the emulation will check it.
-        if (!ozrsim::Replay::open(config, error)) {
+        // The recording is checked here, completely and where a failure of
+        // the HDF5 library cannot take the program down, then as the
+        // emulation will check it.
+        if (!ozrrec::RecordingReader::checkInChild(config.replay.file, error) ||
+            !ozrsim::Replay::open(config, error)) {
             std::fprintf(stderr, "ozr-sim: %s\n", error.c_str());
             return 2;
         }

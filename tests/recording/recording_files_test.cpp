@@ -305,9 +305,39 @@ TEST_F(RecordingFile, ValuesBeyondTwelveBitsOrShortSeriesAreCaughtAtReading) {
     EXPECT_NE(error.find("65520 is not a 12-bit sample"), std::string::npos) << error;
 }
 
-// The launcher refuses such a file before it runs the program.
+// A file the HDF5 library itself does not survive: the layout message
+// (version 3, chunked) of a 1-D dataset chunked by 256 claims 0 dimensions,
+// and opening the dataset divides by zero.
+const Damage FATAL_TO_HDF5 = {"FatalToHdf5",
+                              [](const std::string& p) {
+                                  std::string bytes = contents(p);
+                                  const std::string layout = {3, 2, 2};
+                                  const std::string chunk = {0, 1, 0, 0};
+                                  for (size_t at = bytes.find(layout); at != std::string::npos;
+                                       at = bytes.find(layout, at + 1)) {
+                                      if (bytes.compare(at + 11, chunk.size(), chunk) == 0) {
+                                          bytes[at + 2] = 0;
+                                          std::ofstream(p, std::ios::binary | std::ios::trunc)
+                                              << bytes;
+                                          return;
+                                      }
+                                  }
+                                  FAIL() << "no chunked 1-D layout found";
+                              },
+                              "damaged beyond what the HDF5 library survives"};
+
+TEST_F(RecordingFile, FatalDamageIsRefusedFromAChildProcess) {
+    write(3);
+    std::string error;
+    EXPECT_TRUE(RecordingReader::checkInChild(path, error)) << error;
+    FATAL_TO_HDF5.apply(path);
+    EXPECT_FALSE(RecordingReader::checkInChild(path, error));
+    EXPECT_NE(error.find(FATAL_TO_HDF5.message), std::string::npos) << error;
+}
+
+// The launcher refuses such files before it runs the program.
 TEST_F(RecordingFile, OzrSimRefusesADamagedRecording) {
-    for (const Damage& d : {DAMAGES[0], DAMAGES[4]}) {
+    for (const Damage& d : {DAMAGES[0], DAMAGES[4], FATAL_TO_HDF5}) {
         write(3);
         d.apply(path);
         const std::string err = (dir / "stderr").string();

@@ -1,11 +1,13 @@
 #include "recording_reader.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <limits>
 
@@ -116,27 +118,21 @@ public:
             error = refuse(std::string("attribute \"") + name + "\" is not a single string");
             return false;
         }
-        h5::Type mem(H5Tcopy(H5T_C_S1));
+        // Variable-length strings live in the file's global heap, whose
+        // damage HDF5 does not survive: fixed-length ones only.
         const htri_t variable = H5Tis_variable_str(type.get());
         const size_t size = H5Tget_size(type.get());
-        if (variable < 0 || (!variable && (size == 0 || size > MAX_STRING))) {
-            error = refuse(std::string("attribute \"") + name + "\" is not a short string");
+        if (variable != 0 || size == 0 || size > MAX_STRING) {
+            error = refuse(std::string("attribute \"") + name +
+                           "\" is not a fixed-length string of at most " +
+                           std::to_string(MAX_STRING) + " bytes");
             return false;
         }
-        bool ok = false;
-        if (variable) {
-            char* text = nullptr;
-            ok = H5Tset_size(mem.get(), H5T_VARIABLE) >= 0 &&
-                 H5Tset_cset(mem.get(), H5Tget_cset(type.get())) >= 0 &&
-                 H5Aread(attr.get(), mem.get(), &text) >= 0;
-            if (ok) out = text ? std::string(text, strnlen(text, MAX_STRING)) : std::string();
-            if (text) H5free_memory(text);
-        } else {
-            std::string buffer(size + 1, '\0');
-            ok = H5Tset_size(mem.get(), size + 1) >= 0 &&
-                 H5Aread(attr.get(), mem.get(), buffer.data()) >= 0;
-            if (ok) out = std::string(buffer.c_str());
-        }
+        h5::Type mem(H5Tcopy(H5T_C_S1));
+        std::string buffer(size + 1, '\0');
+        const bool ok = mem.valid() && H5Tset_size(mem.get(), size + 1) >= 0 &&
+                        H5Aread(attr.get(), mem.get(), buffer.data()) >= 0;
+        if (ok) out = std::string(buffer.c_str());
         if (!ok) {
             error = h5::failure(refuse(std::string("cannot read attribute \"") + name + "\""));
             return false;
@@ -283,6 +279,52 @@ std::unique_ptr<RecordingReader> RecordingReader::openFile(const std::string& na
     }
     if (!r->readAttributes(error) || !r->openDatasets(error)) return nullptr;
     return r;
+}
+
+bool RecordingReader::checkInChild(const std::string& path, std::string& error) {
+    int out[2];
+    if (pipe(out) != 0) {
+        error = std::string("cannot check the recording: ") + std::strerror(errno);
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        error = std::string("cannot check the recording: ") + std::strerror(errno);
+        ::close(out[0]);
+        ::close(out[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::close(out[0]);
+        std::string message;
+        auto r = open(path, message);
+        RecordedFrame frame;
+        for (uint64_t i = 0; r && i < r->frameCount(); ++i) {
+            if (!r->read(i, frame, message)) r.reset();
+        }
+        if (!r && ::write(out[1], message.data(), message.size()) < 0) _exit(3);
+        _exit(r ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof(buffer))) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        message.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    if (WIFSIGNALED(status)) {
+        error = "recording " + path + ": damaged beyond what the HDF5 library survives (" +
+                strsignal(WTERMSIG(status)) + " while reading it)";
+    } else {
+        error = message.empty() ? "recording " + path + ": cannot be checked" : message;
+    }
+    return false;
 }
 
 RecordingReader::~RecordingReader() {

@@ -26,6 +26,15 @@ public:
                                                       const std::string& name, std::string& error);
     ~RecordingReader();
 
+    // Opens the recording and reads every frame in a child process: the
+    // HDF5 library itself fails hard on some damaged files (it divides by
+    // zero on a chunked dataset whose layout claims no dimensions), which the checks above
+    // cannot see before HDF5 parses the dataset. False with a message when
+    // the file is refused, or when reading it ended the child. For callers
+    // about to trust a file from elsewhere; forks, so best called before
+    // threads are started.
+    static bool checkInChild(const std::string& path, std::string& error);
+
     RecordingReader(const RecordingReader&) = delete;
     RecordingReader& operator=(const RecordingReader&) = delete;
 

@@ -6,16 +6,18 @@ namespace ozrrec {
 
 namespace {
 
+// Fixed-length, null-terminated: reading variable-length strings goes
+// through the file's global heap, which a damaged file can make HDF5 itself
+// crash on, so the reader accepts fixed-length strings only.
 bool writeStringAttr(hid_t loc, const char* name, const std::string& value) {
     h5::Type type(H5Tcopy(H5T_C_S1));
-    if (!type.valid() || H5Tset_size(type.get(), H5T_VARIABLE) < 0 ||
-        H5Tset_cset(type.get(), H5T_CSET_UTF8) < 0) {
+    if (!type.valid() || H5Tset_size(type.get(), value.size() + 1) < 0 ||
+        H5Tset_strpad(type.get(), H5T_STR_NULLTERM) < 0) {
         return false;
     }
     h5::Space space(H5Screate(H5S_SCALAR));
     h5::Attribute attr(H5Acreate2(loc, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT));
-    const char* text = value.c_str();
-    return attr.valid() && H5Awrite(attr.get(), type.get(), &text) >= 0;
+    return attr.valid() && H5Awrite(attr.get(), type.get(), value.c_str()) >= 0;
 }
 
 template <typename T>
