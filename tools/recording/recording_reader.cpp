@@ -318,11 +318,15 @@ bool RecordingReader::checkInChild(const std::string& path, std::string& error) 
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    if (WIFSIGNALED(status)) {
-        error = "recording " + path + ": damaged beyond what the HDF5 library survives (" +
-                strsignal(WTERMSIG(status)) + " while reading it)";
+    if (!message.empty()) {
+        error = message;  // refused by the checks
     } else {
-        error = message.empty() ? "recording " + path + ": cannot be checked" : message;
+        // Ended without a word: killed, or (under a sanitizer) made to exit.
+        const std::string how = WIFSIGNALED(status)
+                                    ? std::string(strsignal(WTERMSIG(status)))
+                                    : "exit status " + std::to_string(WEXITSTATUS(status));
+        error = "recording " + path + ": damaged beyond what the HDF5 library survives (" + how +
+                " while reading it)";
     }
     return false;
 }
