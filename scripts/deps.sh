@@ -41,7 +41,8 @@ ozr_install_packages() {
 
 ozr_install_deps() {
     ozr_install_packages cmake g++ make pkg-config libgtest-dev libgmock-dev googletest \
-        libbenchmark-dev nlohmann-json3-dev libhwy-dev v4l-utils libhdf5-dev
+        libbenchmark-dev nlohmann-json3-dev libhwy-dev v4l-utils libcli11-dev libpng-dev \
+        libhdf5-dev
 }
 
 # The aarch64 cross compiler, the user-mode emulator that runs its test binary,

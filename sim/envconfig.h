@@ -6,7 +6,7 @@
 //   OZRSIM_HWMON            1 | 0: the sensor's hwmon channel exists (default 1)
 //   OZRSIM_CALIBRATION      hidden | synthetic | host (default hidden)
 //   OZRSIM_WIDTH, OZRSIM_HEIGHT   device format (default: the model's)
-//   OZRSIM_SCENE            wall | boxes | tilted | file:PATH (default wall)
+//   OZRSIM_SCENE            wall | boxes | tilted | uniform | file:PATH (default wall)
 //   OZRSIM_WALL_MM, OZRSIM_REFLECTIVITY, OZRSIM_INTERFERENCE (0|1),
 //   OZRSIM_NOISE (noise scale), OZRSIM_SYSTEMATIC_ERRORS (0|1)
 //   OZRSIM_TEMP_START, OZRSIM_TEMP_HOT (Celsius), OZRSIM_TEMP_TAU (seconds)
@@ -18,6 +18,7 @@
 //   OZRSIM_BYTESUSED_DELTA  added to bytesused of every image
 //   OZRSIM_DISCONNECT_AFTER device vanishes after this many images
 //   OZRSIM_TRACE            1: log every request on the nodes to standard error
+//   OZRSIM_REPORT_TRUTH     1: print the true distance of the last frame at exit (ozrsim.cpp)
 //   OZRSIM_REPLAY           recording to serve instead of the scene
 //   OZRSIM_REPLAY_LOOP      1: start the recording again after its last frame
 //   OZRSIM_TMPDIR           where the private directory is made (default $TMPDIR, /dev/shm or /tmp)

@@ -79,6 +79,8 @@ const Option OPTIONS[] = {
     {"--disconnect-after", "OZRSIM_DISCONNECT_AFTER", nullptr,
      "fault: the device vanishes after N images"},
     {"--trace", "OZRSIM_TRACE", "1", "log every request on the nodes to standard error"},
+    {"--report-truth", "OZRSIM_REPORT_TRUTH", "1",
+     "at the end, print the true distance of the last frame (centre, median)"},
     {"--replay", "OZRSIM_REPLAY", nullptr,
      "serve a recording (HDF5) instead of the scene: its model, format, controls"},
     {"--loop", "OZRSIM_REPLAY_LOOP", "1",

@@ -2,9 +2,12 @@
 // configuration from the environment when the library is preloaded.
 #include "ozrsim.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "device.h"
 #include "envconfig.h"
@@ -69,10 +72,31 @@ int configureFromEnvironment() {
 
 namespace {
 
+// OZRSIM_REPORT_TRUTH=1: when the program ends, the true distance of the
+// last rendered frame goes to standard error (nothing when no frame was
+// rendered), for comparison with what the program measured.
+void reportTruth() {
+    const GroundTruth truth = lastTruth();
+    const size_t n = truth.distanceMm.size();
+    if (n == 0 || n != size_t{truth.width} * truth.height) return;
+    const float centre = truth.distanceMm[truth.height / 2 * size_t{truth.width} + truth.width / 2];
+    std::vector<float> sorted = truth.distanceMm;
+    std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
+    std::fprintf(stderr,
+                 "ozr-sim: true distance of the last frame: centre %.1f mm, median %.1f mm "
+                 "(%ux%u pixels)\n",
+                 centre, sorted[n / 2], truth.width, truth.height);
+}
+
 // Preloaded (or linked) into a program started by ozr-sim: serve what the
 // environment describes. Without OZRSIM_MODEL nothing happens.
 __attribute__((constructor)) void configureAtLoad() {
-    configureFromEnvironment();
+    if (configureFromEnvironment() != 0) return;
+    // Registered after the device's own exit handler, so it runs first.
+    if (const char* report = std::getenv("OZRSIM_REPORT_TRUTH");
+        report && std::strcmp(report, "1") == 0) {
+        std::atexit(&reportTruth);
+    }
 }
 
 }  // namespace

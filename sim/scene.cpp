@@ -6,6 +6,9 @@
 //   "wall"    a flat wall facing the camera at SceneConfig::wallDistanceMm;
 //   "tilted"  a plane through the optical axis at wallDistanceMm, turned by
 //             35 degrees about the vertical axis (right side nearer);
+//   "uniform" a flat field: every pixel sees reflectivity at wallDistanceMm
+//             under normal incidence (a sphere about the camera), so the
+//             signal is the same everywhere;
 //   "boxes"   a back wall at 3 m with three boxes at 0.9, 1.6 and 2.4 m, a
 //             very reflective patch at 0.5 m that saturates at 500 us, and a
 //             dark patch on the back wall whose amplitude is tiny;
@@ -40,8 +43,8 @@ constexpr uint64_t MAX_PIXELS = uint64_t{1} << 22;  // 2048 x 2048
 constexpr uint32_t MAX_FILE_SIDE = 8192;
 constexpr double AMP_AT_ONE_METRE = 2500.0;  // reflectivity 1, 500 us, gain 1
 constexpr float REF_EXPOSURE_US = 500.0f;
-constexpr float READ_NOISE_SQ = 1.0f;
-constexpr float SHOT_NOISE_PER_COUNT = 1.0f / 64.0f;
+constexpr float READ_NOISE_SQ = kReadNoiseVariance;
+constexpr float SHOT_NOISE_PER_COUNT = kShotNoisePerCount;
 constexpr float INTERFERENCE_COUNTS = 800.0f;
 constexpr double HALF_FOV_RAD = std::numbers::pi / 6.0;
 constexpr float TILT_RAD = 35.0f * static_cast<float>(std::numbers::pi) / 180.0f;
@@ -220,6 +223,11 @@ public:
         const float norm = static_cast<float>(std::sqrt(1.0 + u * u + v * v));
         const float refl = std::clamp(sc.reflectivity, 0.0f, 1.0f);
         Surface s;
+        if (sc.name == "uniform") {
+            s.distanceMm = sc.wallDistanceMm;
+            s.reflectivity = refl;
+            return s;
+        }
         if (sc.name == "tilted") {
             // Plane through (0, 0, D) with normal (sin t, 0, cos t).
             const float ct = std::cos(TILT_RAD), st = std::sin(TILT_RAD);
@@ -267,7 +275,7 @@ Renderer::Renderer(const SceneConfig& scene, uint64_t seed) : scene_(scene), see
         auto g = std::make_shared<Geometry>();
         error_ = SceneLoader::loadDepthFile(name.substr(5), g->width, g->height, g->distanceMm);
         if (error_.empty()) geometry_ = std::move(g);
-    } else if (name != "wall" && name != "boxes" && name != "tilted") {
+    } else if (name != "wall" && name != "boxes" && name != "tilted" && name != "uniform") {
         error_ = "unknown scene \"" + name + "\"";
     }
     if (error_.empty() && !(scene_.wallDistanceMm > 0.0f && scene_.wallDistanceMm < 1e6f)) {
@@ -346,7 +354,8 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
     truth_.distanceMm = st.distanceMm;
     truth_.amplitude.assign(n, 0.0f);
     truth_.flags.assign(n, 0);
-    for (size_t i = 0; i < n; ++i) {
+    const bool disturbed = state.frameIndex >= scene_.interferenceFromFrame;
+    for (size_t i = 0; i < n && disturbed; ++i) {
         if (st.interference[i] > 0.0f) truth_.flags[i] |= GroundTruth::kTruthInterference;
     }
 
@@ -423,7 +432,7 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
                 const float a = st.signal[i] * scale * pgain[i];
                 const float b = dark[i];
                 const float sigma = noise * std::sqrt(READ_NOISE_SQ + SHOT_NOISE_PER_COUNT * a);
-                const float wI = st.interference[i];
+                const float wI = disturbed ? st.interference[i] : 0.0f;
                 const float e0 = b - a * c + wI * interf[0];
                 const float e1 = b - a * s + wI * interf[1];
                 const float e2 = b + a * c + wI * interf[2];

@@ -32,8 +32,9 @@ constexpr uint32_t imagesPerFrame(AcqType acq) {
     return 0;
 }
 
-// Scene description. `name` is a built-in ("wall", "boxes", "tilted") or
-// "file:PATH" for a depth map file (see SceneLoader in scene.cpp).
+// Scene description. `name` is a built-in ("wall", "boxes", "tilted",
+// "uniform") or "file:PATH" for a depth map file (see SceneLoader in
+// scene.cpp).
 struct SceneConfig {
     std::string name = "wall";
     float wallDistanceMm = 1500.0f;  // distance of the wall for "wall"
@@ -42,6 +43,9 @@ struct SceneConfig {
     // Additions:
     float noiseScale = 1.0f;       // multiplies the temporal noise; 0 renders noiseless
     bool systematicErrors = true;  // phase offset, cyclic error and temperature drift
+    // With `interference`: the foreign light shines from the frame of this
+    // index (SensorState::frameIndex) on; earlier frames are undisturbed.
+    uint64_t interferenceFromFrame = 0;
 };
 
 // Constants of the sensor model that the calibration written by
@@ -54,6 +58,14 @@ constexpr uint32_t kCalibratedFrequenciesHz[] = {5000000,  10000000, 20000000, 4
                                                  60000000, 80000000, 100000000};
 constexpr uint32_t kPhaseLutSize = 2048;     // entries of each phase error table
 constexpr uint16_t kPrnuScaleFactor = 1000;  // gain value meaning 1.0
+// Temporal noise of a sample of expected signal A counts (amplitude or
+// grayscale intensity, after pixel gain): sigma = noiseScale x
+// sqrt(kReadNoiseVariance + kShotNoisePerCount x A) counts, drawn from a
+// bell-shaped distribution bounded at kNoiseBoundSigma x sigma, before the
+// sample is rounded to an integer.
+constexpr float kReadNoiseVariance = 1.0f;
+constexpr float kShotNoisePerCount = 1.0f / 64.0f;
+constexpr float kNoiseBoundSigma = 3.4641f;  // sqrt(12): four uniforms summed
 
 // Size of the image the library processes for a device buffer of
 // width x height: the OZR310 unfolds W x H into W/2 x 2H. Returns false for

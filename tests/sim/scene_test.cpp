@@ -81,7 +81,7 @@ std::vector<std::vector<uint16_t>> render(Renderer& r, const SensorState& s) {
 // --- Recovery of distance and amplitude ---------------------------------
 
 TEST(RendererPhysics, FourPhaseSamplesRecoverEveryScene) {
-    for (const char* name : {"wall", "boxes", "tilted"}) {
+    for (const char* name : {"wall", "boxes", "tilted", "uniform"}) {
         for (Model model : {Model::OZR320, Model::OZR310}) {
             SCOPED_TRACE(std::string(name) + (model == Model::OZR310 ? " OZR310" : " OZR320"));
             Renderer r(scene(name), 7);
@@ -107,6 +107,19 @@ TEST(RendererPhysics, FourPhaseSamplesRecoverEveryScene) {
             EXPECT_GT(checked, m.distanceMm.size() * 8 / 10);
         }
     }
+}
+
+// A flat field: the same distance and intensity in every pixel.
+TEST(RendererPhysics, UniformSceneIsAFlatField) {
+    Renderer r(scene("uniform"), 2);
+    SensorState s;
+    s.acq = AcqType::Grayscale;
+    ASSERT_EQ(render(r, s).size(), 1u);
+    const GroundTruth& t = r.truth();
+    const auto [lo, hi] = std::minmax_element(t.amplitude.begin(), t.amplitude.end());
+    EXPECT_GT(*lo, 0.0f);
+    EXPECT_EQ(*lo, *hi);
+    for (float d : t.distanceMm) ASSERT_EQ(d, SceneConfig{}.wallDistanceMm);
 }
 
 TEST(RendererPhysics, DistancesWrapAtTheUnambiguousRange) {
@@ -382,9 +395,10 @@ TEST(RendererInterference, RegionIsDetectableAndOnlyThere) {
     for (Model model : {Model::OZR320, Model::OZR310}) {
         SceneConfig sc = scene("wall", 1.0f, true);
         sc.interference = true;
+        sc.interferenceFromFrame = 1;  // frame 0 is undisturbed
         Renderer r(sc, 8);
         SensorState s = stateFor(model);
-        for (uint64_t frame = 0; frame < 3; ++frame) {
+        for (uint64_t frame = 0; frame < 4; ++frame) {
             s.frameIndex = frame;
             const auto img = render(r, s);
             const GroundTruth& t = r.truth();
@@ -395,7 +409,7 @@ TEST(RendererInterference, RegionIsDetectableAndOnlyThere) {
                 ASSERT_EQ(disturbed(img, i), inRegion) << "pixel " << i;
             }
             // A rectangle of 30 % x 30 % of the image.
-            EXPECT_NEAR(static_cast<double>(region) / t.flags.size(), 0.09, 0.01);
+            EXPECT_NEAR(static_cast<double>(region) / t.flags.size(), frame ? 0.09 : 0.0, 0.01);
         }
     }
     Renderer quiet(scene("wall", 1.0f, true), 8);
