@@ -88,9 +88,22 @@ echo "  (the true median is over every pixel; the camera's over its valid pixels
 echo "   the saturated, dark and edge pixels that carry a pixel code)"
 
 # --- Record 10 DCS frames and replay them ------------------------------------
-# Place of the recording step: ozr-capture --mode dcs4 --frames 10 --record FILE,
-# then the same capture run on ozr-sim --replay FILE.
-# -----------------------------------------------------------------------------
+recording=$out/recording.h5
+echo
+echo "=== 10 raw DCS frames recorded to $recording, then replayed through the"
+echo "    virtual driver (ozr-sim --replay) to the same capture ==="
+"${sim[@]}" -- "$capture" --mode dcs4 --frames 10 --single --record "$recording" \
+    --out "$out/recorded" > "$logs/record.txt" 2> "$logs/record.log"
+"$build/sim/ozr-sim" --replay "$recording" -- "$capture" --mode dcs4 --frames 10 --single \
+    --out "$out/replayed" > "$logs/replay.txt" 2> "$logs/replay.log"
+same=0
+for f in "$out"/recorded/*.png; do
+    cmp -s "$f" "$out/replayed/$(basename "$f")" && same=$((same + 1))
+done
+echo "  recorded:  $(tail -n 2 "$logs/record.txt" | head -n 1)"
+echo "  replayed:  $(tail -n 2 "$logs/replay.txt" | head -n 1)"
+echo "  $same of $(ls "$out"/recorded/*.png | wc -l) DCS images of the replay identical to the recorded ones"
+rm -rf "$out/recorded" "$out/replayed"
 
 echo
 echo "=== Pictures ==="

@@ -60,9 +60,19 @@ Device& Device::instance() {
     return *device;
 }
 
-int Device::configure(const Config& config) {
+int Device::configure(const Config& requested) {
     std::lock_guard<std::mutex> serial(configMu_);
     resetLocked();
+    Config config = requested;
+    std::shared_ptr<Replay> replay;
+    if (!config.replay.file.empty()) {
+        std::string error;
+        replay = Replay::open(config, error);
+        if (!replay) {
+            std::fprintf(stderr, "ozrsim: %s\n", error.c_str());
+            return -EINVAL;
+        }
+    }
     uint32_t width = config.width, height = config.height;
     if (width == 0 || height == 0) defaultFormat(config.model, width, height);
     uint32_t pw = 0, ph = 0;
@@ -88,6 +98,8 @@ int Device::configure(const Config& config) {
         width_ = width;
         height_ = height;
         controls_ = ControlSet(config.model);
+        if (replay) replay->applyControls(controls_);
+        replay_ = std::move(replay);
         tree_ = std::move(tree);
         renderer_ = std::move(renderer);
         faultCounts_.assign(config.faults.ioctls.size(), FaultCount{});
@@ -133,6 +145,7 @@ void Device::resetLocked() {
     out_.clear();
     truth_.reset();
     renderer_.reset();
+    replay_.reset();
     tree_.destroy();
     gone_ = false;
     faultCounts_.clear();

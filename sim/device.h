@@ -29,6 +29,7 @@
 #include "filetree.h"
 #include "mappings.h"
 #include "ozrsim.h"
+#include "replay.h"
 #include "scene.h"
 
 namespace ozrsim {
@@ -224,6 +225,7 @@ private:
     ControlSet controls_;
     FileTree tree_;
     std::unique_ptr<Renderer> renderer_;
+    std::shared_ptr<Replay> replay_;  // serves a recording instead of the renderer
     bool gone_ = false;
     std::vector<FaultCount> faultCounts_;
 

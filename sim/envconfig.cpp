@@ -262,6 +262,10 @@ int readConfig(Config& config, std::string& error) {
     if (Var v = get("OZRSIM_TRACE"); v.value) {
         if (!parseBool(v.value, c.trace)) return bad(v.name, v.value);
     }
+    if (Var v = get("OZRSIM_REPLAY"); v.value) c.replay.file = v.value;
+    if (Var v = get("OZRSIM_REPLAY_LOOP"); v.value) {
+        if (!parseBool(v.value, c.replay.loop)) return bad(v.name, v.value);
+    }
     if (Var v = get("OZRSIM_SEED"); v.value) {
         if (!parseUnsigned(v.value, UINT64_MAX, u)) return bad(v.name, v.value);
         c.seed = u;

@@ -19,6 +19,8 @@
 //   OZRSIM_DISCONNECT_AFTER device vanishes after this many images
 //   OZRSIM_TRACE            1: log every request on the nodes to standard error
 //   OZRSIM_REPORT_TRUTH     1: print the true distance of the last frame at exit (ozrsim.cpp)
+//   OZRSIM_REPLAY           recording to serve instead of the scene
+//   OZRSIM_REPLAY_LOOP      1: start the recording again after its last frame
 //   OZRSIM_TMPDIR           where the private directory is made (default $TMPDIR, /dev/shm or /tmp)
 #pragma once
 

@@ -30,6 +30,15 @@ void Device::stopWorker(std::unique_lock<std::mutex>& lock) {
 void Device::acquireFrameLocked(Clock::time_point now) {
     // A sensor that is still busy with earlier frames ignores the trigger.
     if (pending_.size() >= MAX_PENDING_FRAMES) return;
+    if (replay_) {
+        // A recording that has ended leaves the sensor without frames.
+        const std::optional<uint64_t> frame = replay_->frameFor(counters_.frames);
+        if (!frame) {
+            replay_->reportEnd();
+            return;
+        }
+        tempBase_ = replay_->temperatureOf(*frame);
+    }
     Pending p;
     controls_.applyTo(p.state);
     p.state.width = width_;
@@ -76,9 +85,19 @@ void Device::workerLoop() {
             Pending p = pending_.front();
             pending_.pop_front();
             rendering_ = true;
+            const std::shared_ptr<Replay> replay = replay_;
             lock.unlock();
-            std::vector<std::vector<uint16_t>> images = renderer_->renderFrame(p.state);
-            auto truth = std::make_shared<const GroundTruth>(renderer_->truth());
+            std::vector<std::vector<uint16_t>> images;
+            std::shared_ptr<const GroundTruth> truth;
+            if (replay) {
+                // A recording knows no truth.
+                images =
+                    replay->images(replay->frameFor(p.state.frameIndex).value_or(0), p.state.acq);
+                truth = std::make_shared<const GroundTruth>();
+            } else {
+                images = renderer_->renderFrame(p.state);
+                truth = std::make_shared<const GroundTruth>(renderer_->truth());
+            }
             // Static data the renderer set up on first use is destroyed at
             // exit before handlers registered earlier run: stop the worker
             // first.

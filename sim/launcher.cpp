@@ -2,6 +2,7 @@
 // calibration of a virtual sensor.
 //
 //   ozr-sim [OPTIONS] -- PROGRAM [ARGS...]
+//   ozr-sim --replay FILE [--loop] [OPTIONS] -- PROGRAM [ARGS...]
 //   ozr-sim calibrate DIR [--model M] [--width W] [--height H] [--seed S]
 //
 // The options become OZRSIM_ environment variables; libozrsim.so, preloaded
@@ -22,6 +23,8 @@
 
 #include "envconfig.h"
 #include "ozrsim.h"
+#include "recording_reader.h"
+#include "replay.h"
 #include "scene.h"
 
 #ifndef OZRSIM_INSTALL_LIBDIR
@@ -78,6 +81,10 @@ const Option OPTIONS[] = {
     {"--trace", "OZRSIM_TRACE", "1", "log every request on the nodes to standard error"},
     {"--report-truth", "OZRSIM_REPORT_TRUTH", "1",
      "at the end, print the true distance of the last frame (centre, median)"},
+    {"--replay", "OZRSIM_REPLAY", nullptr,
+     "serve a recording (HDF5) instead of the scene: its model, format, controls"},
+    {"--loop", "OZRSIM_REPLAY_LOOP", "1",
+     "with --replay: start again after the last frame (else no more frames)"},
 };
 
 void usage(std::FILE* out) {
@@ -265,6 +272,16 @@ int main(int argc, char** argv) {
         if (!renderer.valid()) {
             std::fprintf(stderr, "ozr-sim: scene \"%s\": %s\n", config.scene.name.c_str(),
                          renderer.error().c_str());
+            return 2;
+        }
+    }
+    if (!config.replay.file.empty()) {
+        // The recording is checked here, completely and where a failure of
+        // the HDF5 library cannot take the program down, then as the
+        // emulation will check it.
+        if (!ozrrec::RecordingReader::checkInChild(config.replay.file, error) ||
+            !ozrsim::Replay::open(config, error)) {
+            std::fprintf(stderr, "ozr-sim: %s\n", error.c_str());
             return 2;
         }
     }

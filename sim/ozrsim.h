@@ -144,6 +144,14 @@ struct FaultConfig {
     int64_t disconnectAfterImages = -1;
 };
 
+// Serving a recording (made with the tools' RecordingWriter) instead of the
+// scene: the recording decides the model, the device format, the initial
+// controls and the temperature; see replay.h.
+struct ReplayConfig {
+    std::string file;   // empty: render the scene
+    bool loop = false;  // start again after the last frame
+};
+
 struct Config {
     Model model = Model::OZR320;
     // First line of "/sys/module/cam_ozr3x0/version" (a newline is added);
@@ -163,6 +171,7 @@ struct Config {
     uint64_t seed = 1;
     FaultConfig faults;
     bool trace = false;  // log every request on the nodes to standard error
+    ReplayConfig replay;
 };
 
 // Device format of a model when the configuration leaves it open.

@@ -95,6 +95,9 @@ Examples (on the virtual sensor, prefix with: ozr-sim --scene boxes --calibratio
       five grayscale frames captured on demand, statistics as JSON lines
   ozr-capture --mode hdr --list-controls
       every control's value in HDR mode
+  ozr-capture --mode dcs4 --frames 100 --record rec.h5
+      100 raw frames into an HDF5 recording; ozr-sim --replay rec.h5 -- PROGRAM
+      then serves them to any program as the sensor
 
 Files (--out DIR), per written frame F (the frame number, 6 digits):
   frame-F-distance.png    16-bit, millimetres; 64000 and above are pixel codes
@@ -169,6 +172,10 @@ int parseOptions(int argc, char** argv, Options& o) {
         ->capture_default_str();
     app.add_flag("--preview", o.preview,
                  "with --out: also 8-bit colour previews of distance and amplitude");
+    app.add_option("--record", o.record,
+                   "append the DCS images of every frame to the HDF5 recording FILE "
+                   "(modes dcs4 and hdr; replay it with ozr-sim --replay FILE)")
+        ->type_name("FILE");
     app.add_flag("--json", o.json, "statistics as JSON lines instead of text");
     app.add_flag("--quiet", o.quiet, "no per-frame output");
     app.add_flag("--verbose", o.verbose, "also the library's informational messages");
@@ -199,6 +206,10 @@ int parseOptions(int argc, char** argv, Options& o) {
     if (o.preview && (o.acquisitionMode == ozr::AcquisitionMode::GRAYSCALE ||
                       o.acquisitionMode == ozr::AcquisitionMode::DCS4)) {
         return usageError("--preview shows distance and amplitude: modes dist-amp and hdr");
+    }
+    if (!o.record.empty() && o.acquisitionMode != ozr::AcquisitionMode::DCS4 &&
+        o.acquisitionMode != ozr::AcquisitionMode::DIST_AMP_HDR) {
+        return usageError("--record keeps DCS images: modes dcs4 and hdr");
     }
     return -1;
 }

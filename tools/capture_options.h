@@ -25,6 +25,7 @@ struct Options {
     std::vector<ControlSetting> settings;  // in the order given
     bool listControls = false;
     std::string outDir;  // empty: no files
+    std::string record;  // HDF5 recording of the DCS images; empty: none
     long every = 1;      // write the files of every K-th frame
     bool preview = false;
     bool json = false;

@@ -20,6 +20,7 @@
 #include "frame_writer.h"
 #include "ozr/tofcam.h"
 #include "png_writer.h"
+#include "recording_frame_writer.h"
 
 namespace {
 
@@ -135,6 +136,17 @@ int run(const Options& o) {
         }
         writers.push_back(
             std::make_unique<PngFrameWriter>(o.outDir, o.acquisitionMode, o.every, o.preview));
+    }
+    if (!o.record.empty()) {
+        ozrrec::Model model = ozrrec::Model::OZR320;
+        if (o.model == "ozr310" ||
+            (o.model == "auto" && ozrrec::presentModel(model) && model == ozrrec::Model::OZR310)) {
+            model = ozrrec::Model::OZR310;
+        }
+        const ozrrec::Mode mode = o.acquisitionMode == ozr::AcquisitionMode::DCS4
+                                      ? ozrrec::Mode::DCS4
+                                      : ozrrec::Mode::DIST_AMP_HDR;
+        writers.push_back(std::make_unique<RecordingFrameWriter>(o.record, model, mode, camera));
     }
 
     if (!o.quiet && !o.json) {

@@ -49,6 +49,8 @@ TEST_F(Environment, EveryVariableReachesTheConfiguration) {
     set("OZRSIM_FAIL_IOCTL", "DQBUF:EIO:10,VIDIOC_S_CTRL:16:0:2");
     set("OZRSIM_BYTESUSED_DELTA", "-8");
     set("OZRSIM_DISCONNECT_AFTER", "100");
+    set("OZRSIM_REPLAY", "/tmp/rec.h5");
+    set("OZRSIM_REPLAY_LOOP", "1");
     Config c;
     std::string error;
     ASSERT_EQ(readConfig(c, error), 0) << error;
@@ -76,6 +78,8 @@ TEST_F(Environment, EveryVariableReachesTheConfiguration) {
     EXPECT_EQ(c.faults.ioctls[1].times, 2u);
     EXPECT_EQ(c.faults.bytesusedDelta, -8);
     EXPECT_EQ(c.faults.disconnectAfterImages, 100);
+    EXPECT_EQ(c.replay.file, "/tmp/rec.h5");
+    EXPECT_TRUE(c.replay.loop);
 }
 
 TEST_F(Environment, MalformedValuesAreNamed) {
@@ -89,7 +93,7 @@ TEST_F(Environment, MalformedValuesAreNamed) {
           Case{"OZRSIM_TEMP_HOT", "nan"}, Case{"OZRSIM_FAIL_IOCTL", "DQBUF"},
           Case{"OZRSIM_FAIL_IOCTL", "NOPE:EIO"}, Case{"OZRSIM_FAIL_IOCTL", "DQBUF:EWHAT"},
           Case{"OZRSIM_CALIBRATION", "some"}, Case{"OZRSIM_FRAME_PERIOD_US", "0"},
-          Case{"OZRSIM_DISCONNECT_AFTER", "-2"}}) {
+          Case{"OZRSIM_DISCONNECT_AFTER", "-2"}, Case{"OZRSIM_REPLAY_LOOP", "twice"}}) {
         set("OZRSIM_MODEL", "ozr320");
         set(k.name, k.value);
         Config c;
