@@ -71,12 +71,12 @@ public:
     int nextFrame(std::shared_ptr<Image<uint16_t>>& image, size_t) override {
         const int r = requestStatus(in);
         if (r != 0 || !image) return r;
-        const size_t bytes = size_t{image->width} * image->height * sizeof(uint16_t);
+        const size_t bytes = image->size();
         if (bytes == 0) return 0;
         const size_t n = std::min(bytes, in.remaining_bytes());
         const auto data = in.ConsumeBytes<uint8_t>(n);
         auto* dst = reinterpret_cast<uint8_t*>(image->getData());
-        std::memcpy(dst, data.data(), data.size());
+        if (!data.empty()) std::memcpy(dst, data.data(), data.size());
         std::memset(dst + data.size(), 0, bytes - data.size());
         return 0;
     }
