@@ -52,3 +52,8 @@ ozr_install_arm64_deps() {
     ozr_install_packages arch:arm64 crossbuild-essential-arm64 qemu-user nlohmann-json3-dev \
         libc6:arm64 libhwy-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
 }
+
+# clang-14 and its libFuzzer and sanitizer runtimes, for scripts/fuzz.sh.
+ozr_install_fuzz_deps() {
+    ozr_install_packages clang-14 libclang-rt-14-dev
+}

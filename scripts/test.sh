@@ -5,6 +5,7 @@
 #   2. a Debug build with AddressSanitizer + UndefinedBehaviorSanitizer running
 #      the whole suite (any report fails the run),
 #   3. a build with ThreadSanitizer running the threading tests (label "threads"),
+#      then a short run of every fuzz target (scripts/fuzz.sh, also runnable alone),
 #   4. an aarch64 cross build of the kernel and stage tests, run under qemu-user
 #      on every Arm instruction set (scripts/test-arm64.sh, also runnable alone).
 # Installs what is missing on a fresh Debian machine first (needs root).
@@ -44,5 +45,6 @@ OZR_BUILD_DIR=$root/build/release "$root/scripts/valgrind.sh" --width 160 --heig
     "$root/build/release/examples/stream_distance" 3
 build_and_test asan-ubsan Debug "address,undefined" ""
 build_and_test tsan RelWithDebInfo "thread" threads
+"$root/scripts/fuzz.sh"
 "$root/scripts/test-arm64.sh"
 echo "=== all test builds passed ==="
