@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
         // the HDF5 library cannot take the program down, then as the
         // emulation will check it.
         if (!ozrrec::RecordingReader::checkInChild(config.replay.file, error) ||
-            !ozrsim::Replay::open(config, error)) {
+            !ozrsim::Replay::openRecording(config, error)) {
             std::fprintf(stderr, "ozr-sim: %s\n", error.c_str());
             return 2;
         }

@@ -16,70 +16,58 @@
 // when looping; otherwise it reports the end once on standard error and
 // produces no more frames, as a stalled sensor does (the application's
 // captures time out).
+//
+// The recording is read with the HDF5 library, which brings a long chain of
+// libraries of its own (network, TLS, p11-kit). The emulation stands for the
+// kernel and is loaded into every program run against it, so it does not
+// link them: the reader lives in the module libozrsim_replay.so, next to
+// libozrsim.so, which is loaded only when a recording is served.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "controls.h"
 #include "ozrsim.h"
-#include "recording_format.h"
-#include "scene.h"
-
-namespace ozrrec {
-class RecordingReader;
-}
 
 namespace ozrsim {
 
 class Replay {
 public:
+    // Loads the replay module and opens `config.replay.file` with it (see
+    // openRecording). Null with a message in `error` when the module cannot
+    // be loaded or the file is refused.
+    static std::shared_ptr<Replay> open(Config& config, std::string& error);
+
     // Opens and checks `config.replay.file` and brings `config` to the
     // recording: model, device format, a fixed temperature starting at the
     // first frame's. Null with a message in `error` when the file is refused
-    // or holds no frame.
-    static std::shared_ptr<Replay> open(Config& config, std::string& error);
-    ~Replay();
+    // or holds no frame. Defined in the replay module (and in the launcher,
+    // which checks recordings itself).
+    static std::unique_ptr<Replay> openRecording(Config& config, std::string& error);
+
+    virtual ~Replay() = default;
 
     // Sets the device controls to those of the recording.
-    void applyControls(ControlSet& controls) const;
+    virtual void applyControls(ControlSet& controls) const = 0;
 
     // The device frame the n-th acquired frame (from 0) serves, or nothing
     // after the end of a recording that does not loop.
-    std::optional<uint64_t> frameFor(uint64_t n) const;
-    float temperatureOf(uint64_t deviceFrame) const;
+    virtual std::optional<uint64_t> frameFor(uint64_t n) const = 0;
+    virtual float temperatureOf(uint64_t deviceFrame) const = 0;
 
     // The images of a device frame for acquisition type `acq`, in raw
     // device layout. Empty (after a message) when they cannot be served.
-    std::vector<std::vector<uint16_t>> images(uint64_t deviceFrame, AcqType acq);
+    virtual std::vector<std::vector<uint16_t>> images(uint64_t deviceFrame, AcqType acq) = 0;
 
     // Reports once that the recording has ended.
-    void reportEnd();
-
-private:
-    Replay() = default;
-
-    std::vector<uint16_t> encode(const uint16_t* image) const;
-    void reportOnce(const std::string& message);
-
-    std::unique_ptr<ozrrec::RecordingReader> reader_;
-    Model model_ = Model::OZR320;
-    bool loop_ = false;
-    uint32_t width_ = 0;  // of a recorded (unfolded) image
-    uint32_t height_ = 0;
-    uint32_t imagesPerDeviceFrame_ = 4;
-    uint32_t deviceFramesPerRecorded_ = 1;
-    uint64_t deviceFrames_ = 0;
-    std::vector<float> temperatures_;  // per recorded frame
-
-    std::mutex mu_;  // the cache and the message below
-    uint64_t cachedIndex_ = UINT64_MAX;
-    ozrrec::RecordedFrame cached_;
-    bool reported_ = false;
+    virtual void reportEnd() = 0;
 };
 
 }  // namespace ozrsim
+
+// The replay module's entry point, looked up by name: openRecording.
+extern "C" ozrsim::Replay* ozrsim_open_recording(ozrsim::Config* config, std::string* error);
