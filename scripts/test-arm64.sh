@@ -38,7 +38,7 @@ mkdir -p "$root/build"
 echo "=== arm64: configure and build ==="
 SECONDS=0
 cmake -S "$root" -B "$dir" --toolchain "$root/cmake/aarch64-linux-gnu.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DOZR_WERROR=ON -DOZR_BUILD_BENCHMARKS=OFF \
+    -DCMAKE_BUILD_TYPE=Release -DOZR_WERROR=ON -DOZR_BUILD_BENCHMARKS=OFF -DOZR_BUILD_APPS=OFF \
     > "$dir.configure.log" 2>&1 \
     || { cat "$dir.configure.log"; exit 1; }
 cmake --build "$dir" -j "$jobs" --target ozrtofcam ozr_kernel_tests
