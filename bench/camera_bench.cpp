@@ -29,6 +29,7 @@
 #include <memory>
 #include <set>
 
+#include "driver_stream.h"
 #include "frame_counters.h"
 #include "kyr/platform.h"
 #include "ozr/tofcam.h"
@@ -168,68 +169,18 @@ void BM_Camera_DriverAlone(benchmark::State& state) {
                            : mode == AcquisitionMode::DIST_AMP_HDR ? 2
                                                                    : 0;
     const unsigned images = driverMode == 1 ? 1 : driverMode == 2 ? 12 : 4;
-    constexpr unsigned N = 12;
-    const int video = open(VIDEO, O_RDWR);
-    const int subdev = open(SUBDEV, O_RDWR);
-    v4l2_control modeControl{ozrsim::cid::ACQUISITION_MODE, driverMode};
-    v4l2_requestbuffers req{};
-    req.count = N;
-    req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    req.memory = V4L2_MEMORY_MMAP;
-    void* maps[N] = {};
-    size_t lengths[N] = {};
-    bool ok = video >= 0 && subdev >= 0 && ioctl(subdev, VIDIOC_S_CTRL, &modeControl) == 0 &&
-              ioctl(video, VIDIOC_REQBUFS, &req) == 0 && req.count == N;
-    for (unsigned i = 0; ok && i < N; ++i) {
-        v4l2_buffer b{};
-        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        b.memory = V4L2_MEMORY_MMAP;
-        b.index = i;
-        ok = ioctl(video, VIDIOC_QUERYBUF, &b) == 0;
-        if (ok) {
-            lengths[i] = b.length;
-            maps[i] =
-                mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, video, b.m.offset);
-            ok = maps[i] != MAP_FAILED && ioctl(video, VIDIOC_QBUF, &b) == 0;
-        }
-    }
-    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    ok = ok && ioctl(video, VIDIOC_STREAMON, &type) == 0;
-    if (!ok) {
+    DriverStream stream(VIDEO, SUBDEV, 12, driverMode);
+    if (!stream.ok()) {
         state.SkipWithError("V4L2 set-up failed");
     }
-    const auto frame = [&] {
-        v4l2_control trigger{ozrsim::cid::TRIGGER_SHUTTER, 1};
-        ioctl(subdev, VIDIOC_S_CTRL, &trigger);
-        for (unsigned k = 0; k < images; ++k) {
-            pollfd p{video, POLLIN, 0};
-            poll(&p, 1, 1000);
-            v4l2_buffer b{};
-            b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            b.memory = V4L2_MEMORY_MMAP;
-            if (ioctl(video, VIDIOC_DQBUF, &b) != 0) {
-                return false;
-            }
-            benchmark::DoNotOptimize(maps[b.index]);
-            ioctl(video, VIDIOC_QBUF, &b);
-        }
-        return true;
-    };
-    for (int i = 0; ok && i < benchcount::WARM_UP_FRAMES; ++i) ok = frame();
+    bool ok = stream.ok();
+    for (int i = 0; ok && i < benchcount::WARM_UP_FRAMES; ++i) ok = stream.frame(images);
     for (auto _ : state) {
-        if (!ok || !frame()) {
+        if (!ok || !stream.frame(images)) {
             state.SkipWithError("DQBUF failed");
             break;
         }
     }
-    ioctl(video, VIDIOC_STREAMOFF, &type);
-    for (unsigned i = 0; i < N; ++i) {
-        if (maps[i] != nullptr && maps[i] != MAP_FAILED) {
-            munmap(maps[i], lengths[i]);
-        }
-    }
-    if (subdev >= 0) close(subdev);
-    if (video >= 0) close(video);
     ozrsim::reset();
     setFps(state);
 }

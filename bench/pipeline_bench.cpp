@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "driver_stream.h"
 #include "kyr/pipelines/dcs4Pipeline.h"
 #include "kyr/sensors/hwmonSensor.h"
 #include "kyr/sensors/v4l2Sensor.h"
@@ -82,62 +83,19 @@ void BM_DriverOnly(benchmark::State& state) {
     if (!configureSim(state)) {
         return;
     }
-    const int video = open(ozr320Paths.videoPath, O_RDWR);
-    const int subdev = open(ozr320Paths.subdevPath, O_RDWR);
-    constexpr unsigned N = 4;
-    v4l2_requestbuffers req{};
-    req.count = N;
-    req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    req.memory = V4L2_MEMORY_MMAP;
-    void* maps[N] = {};
-    size_t lengths[N] = {};
-    bool ok = video >= 0 && subdev >= 0 && ioctl(video, VIDIOC_REQBUFS, &req) == 0;
-    for (unsigned i = 0; ok && i < N; ++i) {
-        v4l2_buffer b{};
-        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        b.memory = V4L2_MEMORY_MMAP;
-        b.index = i;
-        ok = ioctl(video, VIDIOC_QUERYBUF, &b) == 0;
-        if (ok) {
-            lengths[i] = b.length;
-            maps[i] =
-                mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, video, b.m.offset);
-            ok = maps[i] != MAP_FAILED && ioctl(video, VIDIOC_QBUF, &b) == 0;
-        }
-    }
-    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    ok = ok && ioctl(video, VIDIOC_STREAMON, &type) == 0;
-    if (!ok) {
+    DriverStream stream(ozr320Paths.videoPath, ozr320Paths.subdevPath, 4);
+    if (!stream.ok()) {
         state.SkipWithError("V4L2 set-up failed");
     }
     for (auto _ : state) {
-        if (!ok) {
+        if (!stream.ok()) {
             break;
         }
-        v4l2_control trigger{0x981901, 1};
-        ioctl(subdev, VIDIOC_S_CTRL, &trigger);
-        for (unsigned k = 0; k < N; ++k) {
-            pollfd p{video, POLLIN, 0};
-            poll(&p, 1, 1000);
-            v4l2_buffer b{};
-            b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            b.memory = V4L2_MEMORY_MMAP;
-            if (ioctl(video, VIDIOC_DQBUF, &b) != 0) {
-                state.SkipWithError("DQBUF failed");
-                break;
-            }
-            benchmark::DoNotOptimize(maps[b.index]);
-            ioctl(video, VIDIOC_QBUF, &b);
+        if (!stream.frame(4)) {
+            state.SkipWithError("DQBUF failed");
+            break;
         }
     }
-    ioctl(video, VIDIOC_STREAMOFF, &type);
-    for (unsigned i = 0; i < N; ++i) {
-        if (maps[i] != nullptr && maps[i] != MAP_FAILED) {
-            munmap(maps[i], lengths[i]);
-        }
-    }
-    close(subdev);
-    close(video);
     ozrsim::reset();
     state.SetItemsProcessed(state.iterations());
 }

@@ -1,8 +1,10 @@
 // The replay of a recording read with the tools' RecordingReader; built into
 // the replay module and the launcher.
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 #include "recording_format.h"
 #include "recording_reader.h"
@@ -14,6 +16,18 @@ namespace {
 
 // The samples arrive with the 12-bit value in the upper bits.
 constexpr unsigned RAW_SHIFT = 4;
+
+// The device controls a recording was made with.
+std::array<std::pair<uint32_t, int32_t>, 6> recordedSettings(const ozrrec::RecordingInfo& info) {
+    return {{
+        {cid::MODULATION_FREQ_HZ, info.modulationFrequencyHz},
+        {cid::EXPOSURE, info.exposureUs},
+        {cid::GAIN, info.gain},
+        {cid::HDR_INTEGRATION_TIME1, info.hdrIntegrationTimesUs[0]},
+        {cid::HDR_INTEGRATION_TIME2, info.hdrIntegrationTimesUs[1]},
+        {cid::HDR_INTEGRATION_TIME3, info.hdrIntegrationTimesUs[2]},
+    }};
+}
 
 class RecordingReplay final : public Replay {
 public:
@@ -85,15 +99,7 @@ std::unique_ptr<Replay> Replay::openRecording(Config& config, std::string& error
 
     // The device must accept the recorded settings.
     const ControlSet controls(r->model_);
-    const std::pair<uint32_t, int32_t> values[] = {
-        {cid::MODULATION_FREQ_HZ, info.modulationFrequencyHz},
-        {cid::EXPOSURE, info.exposureUs},
-        {cid::GAIN, info.gain},
-        {cid::HDR_INTEGRATION_TIME1, info.hdrIntegrationTimesUs[0]},
-        {cid::HDR_INTEGRATION_TIME2, info.hdrIntegrationTimesUs[1]},
-        {cid::HDR_INTEGRATION_TIME3, info.hdrIntegrationTimesUs[2]},
-    };
-    for (auto [id, value] : values) {
+    for (auto [id, value] : recordedSettings(info)) {
         int32_t v = value;
         if (controls.validate(id, v) != 0) {
             const ControlInfo* c = controls.find(id);
@@ -109,16 +115,10 @@ std::unique_ptr<Replay> Replay::openRecording(Config& config, std::string& error
 void RecordingReplay::applyControls(ControlSet& controls) const {
     const ozrrec::RecordingInfo& info = reader_->info();
     const bool hdr320 = info.mode == ozrrec::Mode::DIST_AMP_HDR && model_ == Model::OZR320;
-    const std::pair<uint32_t, int32_t> values[] = {
-        {cid::ACQUISITION_MODE, static_cast<int32_t>(hdr320 ? AcqType::Hdr : AcqType::FourDcs)},
-        {cid::MODULATION_FREQ_HZ, info.modulationFrequencyHz},
-        {cid::EXPOSURE, info.exposureUs},
-        {cid::GAIN, info.gain},
-        {cid::HDR_INTEGRATION_TIME1, info.hdrIntegrationTimesUs[0]},
-        {cid::HDR_INTEGRATION_TIME2, info.hdrIntegrationTimesUs[1]},
-        {cid::HDR_INTEGRATION_TIME3, info.hdrIntegrationTimesUs[2]},
-    };
-    for (auto [id, value] : values) {
+    int32_t acq = static_cast<int32_t>(hdr320 ? AcqType::Hdr : AcqType::FourDcs);
+    if (controls.validate(cid::ACQUISITION_MODE, acq) == 0)
+        controls.set(cid::ACQUISITION_MODE, acq);
+    for (auto [id, value] : recordedSettings(info)) {
         int32_t v = value;
         if (controls.validate(id, v) == 0) controls.set(id, v);
     }
