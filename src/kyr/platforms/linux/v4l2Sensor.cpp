@@ -18,12 +18,14 @@
 namespace {
 
 // An ioctl that is restarted when a signal interrupts it.
+// A request, repeated when a signal interrupts it: 0, or the negated errno of
+// the failure (errno keeps it as well, for the message).
 int xioctl(int fd, unsigned long request, void* arg) {
     int r;
     do {
         r = ::ioctl(fd, request, arg);
     } while (r == -1 && errno == EINTR);
-    return r;
+    return r < 0 ? -errno : 0;
 }
 
 }  // namespace
@@ -154,9 +156,9 @@ int V4l2Sensor::prepareBuffers(size_t n) {
     req.count = static_cast<uint32_t>(n);
     req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     req.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(fdVideoDev, VIDIOC_REQBUFS, &req) < 0) {
-        KYR_LOG_ERROR("Failed to request buffers: %s", kyr::status::text(errno));
-        return kyr::status::DEVICE_ERROR;
+    if (const int r = xioctl(fdVideoDev, VIDIOC_REQBUFS, &req); r < 0) {
+        KYR_LOG_ERROR("Failed to request buffers: %s", kyr::status::text(r));
+        return r;
     }
     if (n == 0) {
         return 0;
@@ -166,17 +168,18 @@ int V4l2Sensor::prepareBuffers(size_t n) {
         buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buf.memory = V4L2_MEMORY_MMAP;
         buf.index = static_cast<uint32_t>(i);
-        if (xioctl(fdVideoDev, VIDIOC_QUERYBUF, &buf) < 0) {
+        if (const int r = xioctl(fdVideoDev, VIDIOC_QUERYBUF, &buf); r < 0) {
             KYR_LOG_ERROR("Failed to query buffer %d: %s", static_cast<int>(i),
-                          kyr::status::text(errno));
-            return kyr::status::DEVICE_ERROR;
+                          kyr::status::text(r));
+            return r;
         }
         void* start = ::mmap(nullptr, buf.length, PROT_READ | PROT_WRITE, MAP_SHARED, fdVideoDev,
                              static_cast<off_t>(buf.m.offset));
         if (start == MAP_FAILED) {
+            const int err = errno;
             KYR_LOG_ERROR("Failed to mmap buffer %d: %s", static_cast<int>(i),
-                          kyr::status::text(errno));
-            return kyr::status::DEVICE_ERROR;
+                          kyr::status::text(err));
+            return -err;
         }
         bufferList[i].start = start;
         bufferList[i].length = buf.length;
@@ -395,9 +398,10 @@ int V4l2Sensor::setControl(ozr::ControlID id, int32_t value) {
     ctrl.value = value;
     const int r = xioctl(fdVideoSubdev, VIDIOC_S_CTRL, &ctrl);
     if (r < 0) {
-        KYR_LOG_ERROR("Failed to set control %d: %s", static_cast<int>(id),
-                      kyr::status::text(errno));
-        return r;
+        KYR_LOG_ERROR("Failed to set control %d: %s", static_cast<int>(id), kyr::status::text(r));
+        // A value the driver refuses (out of its range, or not one it takes)
+        // is a refused device control; other failures keep their errno.
+        return r == -ERANGE ? kyr::status::INVALID_ARGUMENT : r;
     }
     return 0;
 }

@@ -87,8 +87,8 @@ TEST_F(Ozr320Sim, FailedReadStopsTheFrame) {
     Collector got(*source, 4);
     ASSERT_NO_FATAL_FAILURE(failAfterFirstTrigger({VIDIOC_DQBUF, EIO, 2, 1}));
     LogCapture log;
-    EXPECT_EQ(source->captureNext(true), -1);
-    EXPECT_EQ(log.count("Failed to get next frame: -1"), 1u);
+    EXPECT_EQ(source->captureNext(true), -EIO);
+    EXPECT_EQ(log.count("Failed to get next frame: -5"), 1u);
     EXPECT_EQ(got.arrivals, (std::vector<size_t>{0, 1}));
 }
 

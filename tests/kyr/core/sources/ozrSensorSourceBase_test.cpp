@@ -31,9 +31,9 @@ TYPED_TEST(SimSource, FailedTriggerStopsTheFrameBeforeItsLastImage) {
     Collector got(*this->source, 4);
     ASSERT_NO_FATAL_FAILURE(this->failAfterFirstTrigger({VIDIOC_S_CTRL, EIO, 0, 0}));
     LogCapture log;
-    EXPECT_EQ(this->source->captureNext(true), -1);
+    EXPECT_EQ(this->source->captureNext(true), -EIO);
     EXPECT_EQ(log.count("Failed to set control 3: " + std::string(std::strerror(EIO))), 1u);
-    EXPECT_EQ(log.count("Failed to trigger shutter: -1"), 1u);
+    EXPECT_EQ(log.count("Failed to trigger shutter: -5"), 1u);
     EXPECT_EQ(got.arrivals, (std::vector<size_t>{0, 1, 2}));
 }
 

@@ -354,7 +354,7 @@ TEST_F(V4l2SensorSim, BufferTheLibraryDoesNotHoldIsRefused) {
     // streams into its four buffers.
     {
         LogCapture log;
-        EXPECT_EQ(dev->prepareBuffers(2), -1);
+        EXPECT_EQ(dev->prepareBuffers(2), -EBUSY);
         EXPECT_EQ(log.count("Failed to request buffers: " + text(EBUSY)), 1u);
     }
     ASSERT_EQ(dev->bufferCount(), 2u);
@@ -459,12 +459,13 @@ TEST_F(V4l2SensorSim, RefusedControlValuesAreLoggedWithTheSystemText) {
     auto dev = V4l2Sensor::acquire(VIDEO_310, SUBDEV_310, 4);
     ASSERT_TRUE(dev);
     LogCapture log;
-    // The OZR310's driver has no HDR mode of its own.
+    // The OZR310's driver has no HDR mode of its own. Values the driver
+    // refuses, out of range as well, are refused device controls.
     EXPECT_EQ(dev->setControl(ControlID::ACQUISITION_MODE,
                               static_cast<int32_t>(AcquisitionMode::DIST_AMP_HDR)),
-              -1);
+              -EINVAL);
     EXPECT_EQ(log.count("Failed to set control 1: " + text(EINVAL)), 1u);
-    EXPECT_EQ(dev->setControl(ControlID::EXPOSURE_US, 20000), -1);
+    EXPECT_EQ(dev->setControl(ControlID::EXPOSURE_US, 20000), -EINVAL);
     EXPECT_EQ(log.count("Failed to set control 4: " + text(ERANGE)), 1u);
     EXPECT_EQ(ozrsim::controlValue(ozrsim::cid::EXPOSURE), 500);
 }
@@ -478,33 +479,32 @@ struct InitFault {
 };
 
 TEST_F(V4l2SensorSim, EveryInitialisationFailureIsLoggedAndGivesNoDevice) {
-    const std::string eio = text(EIO);
-    const std::string one = text(1);  // the status -1 of a failed request
+    const std::string eio = text(EIO);  // a failed request's status is its negated errno
     const std::vector<InitFault> cases{
         {VIDIOC_S_CTRL,
          0,
-         {"Failed to set control 1: " + eio, "Failed to set acquisition mode: " + one,
-          "Failed to initialize sensor device: " + one}},
+         {"Failed to set control 1: " + eio, "Failed to set acquisition mode: " + eio,
+          "Failed to initialize sensor device: " + eio}},
         {VIDIOC_G_FMT,
          0,
-         {"Failed to get format: " + eio, "Failed to get format: " + one,
-          "Failed to initialize sensor device: " + one}},
+         {"Failed to get format: " + eio, "Failed to get format: " + eio,
+          "Failed to initialize sensor device: " + eio}},
         {VIDIOC_G_FMT,
          1,  // the read-back inside setFormat
-         {"Failed to get format: " + eio, "Failed to set format: " + one,
-          "Failed to initialize sensor device: " + one}},
+         {"Failed to get format: " + eio, "Failed to set format: " + eio,
+          "Failed to initialize sensor device: " + eio}},
         {VIDIOC_S_FMT,
          0,
-         {"Failed to set format: " + eio, "Failed to set format: " + one,
-          "Failed to initialize sensor device: " + one}},
+         {"Failed to set format: " + eio, "Failed to set format: " + eio,
+          "Failed to initialize sensor device: " + eio}},
         {VIDIOC_REQBUFS,
          0,
-         {"Failed to request buffers: " + eio, "Failed to prepare buffers: " + one,
-          "Failed to initialize sensor device: " + one}},
+         {"Failed to request buffers: " + eio, "Failed to prepare buffers: " + eio,
+          "Failed to initialize sensor device: " + eio}},
         {VIDIOC_QUERYBUF,
          2,
-         {"Failed to query buffer 2: " + eio, "Failed to prepare buffers: " + one,
-          "Failed to initialize sensor device: " + one}},
+         {"Failed to query buffer 2: " + eio, "Failed to prepare buffers: " + eio,
+          "Failed to initialize sensor device: " + eio}},
     };
     for (const InitFault& c : cases) {
         ozrsim::Config conf = config();
@@ -532,10 +532,10 @@ TEST_F(V4l2SensorSim, StreamStartAndStopFailures) {
     {
         fault(VIDIOC_QBUF, EIO, 1);
         LogCapture log;
-        EXPECT_EQ(dev->setStreaming(true), -1);
+        EXPECT_EQ(dev->setStreaming(true), -EIO);
         EXPECT_EQ(log.lines().size(), 2u);
         EXPECT_EQ(log.count("Failed to queue buffer 1: " + text(EIO)), 1u);
-        EXPECT_EQ(log.count("Failed to queue buffers before starting stream: " + text(1)), 1u);
+        EXPECT_EQ(log.count("Failed to queue buffers before starting stream: " + text(EIO)), 1u);
     }
     // Reset the half-queued buffers by re-preparing them.
     ozrsim::setFaults({});
@@ -543,7 +543,7 @@ TEST_F(V4l2SensorSim, StreamStartAndStopFailures) {
     {
         fault(VIDIOC_STREAMON, EIO);
         LogCapture log;
-        EXPECT_EQ(dev->setStreaming(true), -1);
+        EXPECT_EQ(dev->setStreaming(true), -EIO);
         EXPECT_EQ(log.count("Failed to start streaming: " + text(EIO)), 1u);
         EXPECT_EQ(log.lines().size(), 1u);
     }
@@ -553,7 +553,7 @@ TEST_F(V4l2SensorSim, StreamStartAndStopFailures) {
     {
         fault(VIDIOC_STREAMOFF, EIO);
         LogCapture log;
-        EXPECT_EQ(dev->setStreaming(false), -1);
+        EXPECT_EQ(dev->setStreaming(false), -EIO);
         EXPECT_EQ(log.count("Failed to stop streaming: " + text(EIO)), 1u);
     }
     ozrsim::setFaults({});
@@ -571,25 +571,25 @@ TEST_F(V4l2SensorSim, DequeueAndRequeueFailures) {
         fault(VIDIOC_DQBUF, EIO, 0, 1);
         LogCapture log;
         auto img = newImage();
-        EXPECT_EQ(dev->nextFrame(img, 1000), -1);
-        // The request's own message, then the frame's, both with status -1.
-        EXPECT_EQ(log.count("Failed to dequeue buffer: -1"), 2u);
+        EXPECT_EQ(dev->nextFrame(img, 1000), -EIO);
+        // The request's own message, then the frame's, both with the status.
+        EXPECT_EQ(log.count("Failed to dequeue buffer: -5"), 2u);
     }
     {
         fault(VIDIOC_DQBUF, EAGAIN, 0, 1);
         LogCapture log;
         auto img = newImage();
-        EXPECT_EQ(dev->nextFrame(img, 1000), -1);
+        EXPECT_EQ(dev->nextFrame(img, 1000), -EAGAIN);
         EXPECT_EQ(log.count("No buffer available to dequeue (EAGAIN)"), 1u);
-        EXPECT_EQ(log.count("Failed to dequeue buffer: -1"), 1u);
+        EXPECT_EQ(log.count("Failed to dequeue buffer: -11"), 1u);
     }
     {
         fault(VIDIOC_QBUF, EIO, 0, 1);
         LogCapture log;
         auto img = newImage();
-        EXPECT_EQ(dev->nextFrame(img, 1000), -1);
+        EXPECT_EQ(dev->nextFrame(img, 1000), -EIO);
         EXPECT_EQ(log.count("Failed to enqueue buffer: " + text(EIO)), 1u);
-        EXPECT_EQ(log.count("Failed to enqueue buffer: -1"), 1u);
+        EXPECT_EQ(log.count("Failed to enqueue buffer: -5"), 1u);
     }
     ozrsim::setFaults({});
     auto img = newImage();
@@ -603,21 +603,21 @@ TEST_F(V4l2SensorSim, ControlAndFormatRequestFailures) {
     LogCapture log;
     fault(VIDIOC_G_CTRL, EIO);
     int v = 5;
-    EXPECT_EQ(dev->getControl(ControlID::GAIN, v), -1);
+    EXPECT_EQ(dev->getControl(ControlID::GAIN, v), -EIO);
     EXPECT_EQ(v, 5);
     EXPECT_EQ(log.count("Failed to get control 0: " + text(EIO)), 1u);
     fault(VIDIOC_G_FMT, EIO);
     ozr::VideoFormat f{};
-    EXPECT_EQ(dev->getFormat(f), -1);
-    EXPECT_EQ(dev->setFormat(f), -1);
+    EXPECT_EQ(dev->getFormat(f), -EIO);
+    EXPECT_EQ(dev->setFormat(f), -EIO);
     EXPECT_EQ(log.count("Failed to get format: " + text(EIO)), 2u);
     // The driver refuses a format change while buffers exist.
     ozrsim::setFaults({});
     f = {0, 0, cfg.width, cfg.height, 0};
-    EXPECT_EQ(dev->setFormat(f), -1);
+    EXPECT_EQ(dev->setFormat(f), -EBUSY);
     EXPECT_EQ(log.count("Failed to set format: " + text(EBUSY)), 1u);
     fault(VIDIOC_REQBUFS, EIO);
-    EXPECT_EQ(dev->prepareBuffers(0), -1);
+    EXPECT_EQ(dev->prepareBuffers(0), -EIO);
     EXPECT_EQ(log.count("Failed to release buffers: " + text(EIO)), 1u);
 }
 
