@@ -18,6 +18,7 @@
 #include "frame_report.h"
 #include "frame_stats.h"
 #include "frame_writer.h"
+#include "kyr/sensors/ozrDriver.h"
 #include "ozr/tofcam.h"
 #include "png_writer.h"
 #include "recording_frame_writer.h"
@@ -55,10 +56,8 @@ int cameraFailure(const std::string& what, int code) {
 // wins when both are present), or as given.
 std::string modelName(const std::string& model) {
     if (model != "auto") return model;
-    std::error_code ec;
-    if (std::filesystem::exists("/run/ozr320/video", ec)) return "ozr320";
-    if (std::filesystem::exists("/run/ozr310/video", ec)) return "ozr310";
-    return "no sensor";
+    const kyr::platform::OzrDeviceFiles* device = kyr::platform::detectOzrDevice();
+    return device ? device->name : "no sensor";
 }
 
 int listControls(ozr::TOFCam& camera, const Options& o) {
@@ -138,14 +137,9 @@ int run(const Options& o) {
             std::make_unique<PngFrameWriter>(o.outDir, o.acquisitionMode, o.every, o.preview));
     }
     if (!o.record.empty()) {
-        ozrrec::Model model = ozrrec::Model::OZR320;
-        if (o.model == "ozr310" ||
-            (o.model == "auto" && ozrrec::presentModel(model) && model == ozrrec::Model::OZR310)) {
-            model = ozrrec::Model::OZR310;
-        }
-        const ozrrec::Mode mode = o.acquisitionMode == ozr::AcquisitionMode::DCS4
-                                      ? ozrrec::Mode::DCS4
-                                      : ozrrec::Mode::DIST_AMP_HDR;
+        ozrrec::Mode mode = ozrrec::Mode::DCS4;
+        ozrrec::recordingMode(o.acquisitionMode, mode);  // the options allow no other modes
+        const ozrrec::Model model = ozrrec::cameraModel(o.model);
         writers.push_back(std::make_unique<RecordingFrameWriter>(o.record, model, mode, camera));
     }
 

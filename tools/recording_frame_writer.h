@@ -1,37 +1,28 @@
 // ozr-capture --record FILE: the DCS images of every frame (modes dcs4 and
-// hdr) appended to an HDF5 recording, with the frame number, the timestamp
-// and the sensor temperature read from the hwmon channel as the camera reads
-// it. ozr-sim --replay serves such a file as the sensor.
+// hdr) appended to an HDF5 recording. ozr-sim --replay serves such a file as
+// the sensor.
 #pragma once
 
-#include <memory>
 #include <string>
 
+#include "camera_recorder.h"
 #include "frame_writer.h"
-#include "hwmon_thermometer.h"
 #include "ozr/tofcam.h"
-#include "recording_format.h"
-#include "recording_writer.h"
 
 namespace capture {
 
 class RecordingFrameWriter : public FrameWriter {
 public:
-    // Takes the camera's settings now, before the stream starts; the file is
-    // created at the first frame, which gives the image size.
     RecordingFrameWriter(std::string path, ozrrec::Model model, ozrrec::Mode mode,
-                         ozr::TOFCam& camera);
+                         ozr::TOFCam& camera)
+        : recorder_(std::move(path), model, mode, camera) {}
 
-    std::string write(const ozr::TOFFrame& frame) override;
-    std::string finish() override;
-    size_t filesWritten() const override { return writer_ ? 1 : 0; }
+    std::string write(const ozr::TOFFrame& frame) override { return recorder_.write(frame); }
+    std::string finish() override { return recorder_.finish(); }
+    size_t filesWritten() const override { return recorder_.started() ? 1 : 0; }
 
 private:
-    std::string path_;
-    ozrrec::RecordingInfo info_;
-    std::unique_ptr<ozrrec::HwmonThermometer> thermometer_;
-    std::unique_ptr<ozrrec::RecordingWriter> writer_;
-    ozrrec::RecordedFrame frame_;
+    ozrrec::CameraRecorder recorder_;
 };
 
 }  // namespace capture

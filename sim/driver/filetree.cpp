@@ -181,16 +181,20 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
     root_ = resolved;
     ownerPid_ = ::getpid();
 
-    const std::string model = modelName(config.model);
-    const std::string moduleDir = "/sys/module/cam_" + model;
+    const kyr::platform::OzrDeviceFiles& device = deviceFiles(config.model);
+    const kyr::platform::OzrDeviceFiles& otherDevice =
+        deviceFiles(config.model == Model::OZR310 ? Model::OZR320 : Model::OZR310);
+    const std::string model = device.name;
+    const std::string moduleDir =
+        std::filesystem::path(device.driverVersionPath).parent_path().string();
     const std::string sensorDev = "/sys/devices/platform/cam_" + model;
     const std::string cpuDev = "/sys/devices/platform/coretemp.0";
-    nodeDir_ = "/run/" + model;
+    nodeDir_ = device.nodeDir;
 
     map = PathMap{};
     map.root = root_;
-    map.videoPath = nodeDir_ + "/video";
-    map.subdevPath = nodeDir_ + "/subdev";
+    map.videoPath = device.videoPath;
+    map.subdevPath = device.subdevPath;
     map.prefixes = {nodeDir_,
                     moduleDir,
                     HWMON_ROOT,
@@ -199,9 +203,7 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
                     "/sys/dev/char/81:0",
                     "/sys/dev/char/81:1"};
     if (config.calibration != Calibration::Host) map.prefixes.push_back(CALIBRATION_DIR);
-    const std::string otherNodeDir =
-        std::string("/run/") +
-        modelName(config.model == Model::OZR310 ? Model::OZR320 : Model::OZR310);
+    const std::string otherNodeDir = otherDevice.nodeDir;
     if (config.otherModelNodes) map.prefixes.push_back(otherNodeDir);
 
     int rc = 0;
@@ -218,8 +220,8 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
     step(writeFile(R + map.subdevPath, "", 0660));
     if (config.otherModelNodes) {
         step(makeDirs(R + otherNodeDir));
-        step(writeFile(R + otherNodeDir + "/video", "", 0660));
-        step(writeFile(R + otherNodeDir + "/subdev", "", 0660));
+        step(writeFile(R + otherDevice.videoPath, "", 0660));
+        step(writeFile(R + otherDevice.subdevPath, "", 0660));
     }
 
     // The nodes' sysfs entries, through which V4L2 tools tell a video node
@@ -242,7 +244,7 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
 
     if (config.driverVersion) {
         step(makeDirs(R + moduleDir));
-        step(writeFile(R + moduleDir + "/version", *config.driverVersion + "\n", 0444));
+        step(writeFile(R + device.driverVersionPath, *config.driverVersion + "\n", 0444));
     }
 
     // hwmon: an unrelated CPU sensor first, then the camera's channel, both
@@ -261,9 +263,8 @@ int FileTree::create(const Config& config, uint32_t width, uint32_t height, Path
         const std::string sensorHwmon = sensorDev + "/hwmon/hwmon1";
         step(makeDirs(R + sensorHwmon));
         step(writeFile(R + sensorHwmon + "/name", model + "\n", 0444));
-        const char* label =
-            config.model == Model::OZR310 ? "ozr310_temp_sensor_tl" : "ozr320_temp_sensor_1";
-        step(writeFile(R + sensorHwmon + "/temp1_label", std::string(label) + "\n", 0444));
+        step(writeFile(R + sensorHwmon + "/temp1_label", std::string(device.hwmonLabel) + "\n",
+                       0444));
         inputPath_ = R + sensorHwmon + "/temp1_input";
         map.hwmonInputReal = inputPath_;
         writeTemperature(static_cast<int32_t>(config.temperature.startC * 1000.0f));

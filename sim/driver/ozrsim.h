@@ -75,28 +75,29 @@
 #include <string>
 #include <vector>
 
+#include "kyr/sensors/ozrDriver.h"
 #include "scene.h"
 
 namespace ozrsim {
 
-// Identifiers of the sub-device controls.
+// Identifiers of the sub-device controls, as the driver defines them.
 namespace cid {
-inline constexpr uint32_t USER_CLASS = 0x980001;
-inline constexpr uint32_t EXPOSURE = 0x980911;  // microseconds, 0..10000, default 500
-inline constexpr uint32_t GAIN = 0x980913;      // 1..16, default 1
+inline constexpr uint32_t USER_CLASS = V4L2_CID_USER_CLASS;
+inline constexpr uint32_t EXPOSURE = OZR_CID_EXPOSURE_US;  // microseconds, 0..10000, default 500
+inline constexpr uint32_t GAIN = OZR_CID_GAIN;             // 1..16, default 1
 // Write 1 to acquire one frame; reads 0. Range 0..1.
-inline constexpr uint32_t TRIGGER_SHUTTER = 0x981901;
+inline constexpr uint32_t TRIGGER_SHUTTER = OZR_CID_TRIGGER_SHUTTER;
 // Menu: 0 4DCS, 1 grayscale, 2 HDR (HDR refused with EINVAL by the OZR310).
-inline constexpr uint32_t ACQUISITION_MODE = 0x981902;
+inline constexpr uint32_t ACQUISITION_MODE = OZR_CID_ACQUISITION_MODE;
 // Hertz, 5 MHz..100 MHz, default 24 MHz. The PLL synthesises multiples of
 // MODULATION_STEP_HZ: a written value is rounded to the nearest one (halves
 // up), so a read-back can differ from the value written.
-inline constexpr uint32_t MODULATION_FREQ_HZ = 0x981903;
+inline constexpr uint32_t MODULATION_FREQ_HZ = OZR_CID_MODULATION_FREQ_HZ;
 // Microseconds, 0..10000, defaults 100, 500 and 2000 (OZR320 HDR exposures).
-inline constexpr uint32_t HDR_INTEGRATION_TIME1 = 0x981905;
-inline constexpr uint32_t HDR_INTEGRATION_TIME2 = 0x981906;
-inline constexpr uint32_t HDR_INTEGRATION_TIME3 = 0x981907;
-inline constexpr uint32_t LED_DELAY_STEP = 0x981909;  // 0..255, default 0
+inline constexpr uint32_t HDR_INTEGRATION_TIME1 = OZR_CID_HDR_INTEGRATION_TIME1_US;
+inline constexpr uint32_t HDR_INTEGRATION_TIME2 = OZR_CID_HDR_INTEGRATION_TIME2_US;
+inline constexpr uint32_t HDR_INTEGRATION_TIME3 = OZR_CID_HDR_INTEGRATION_TIME3_US;
+inline constexpr uint32_t LED_DELAY_STEP = OZR_CID_LED_DELAY_STEP;  // 0..255, default 0
 }  // namespace cid
 
 inline constexpr int32_t MODULATION_STEP_HZ = 10000;
@@ -104,7 +105,7 @@ inline constexpr uint32_t MAX_BUFFERS = 32;
 
 // Paths the emulation serves.
 inline constexpr const char* CALIBRATION_DIR = "/usr/local/share/ozrtofcam/calibration";
-inline constexpr const char* HWMON_ROOT = "/sys/class/hwmon";
+inline constexpr const char* HWMON_ROOT = kyr::platform::HWMON_ROOT;
 
 // What "/usr/local/share/ozrtofcam/calibration" shows.
 enum class Calibration {
@@ -177,6 +178,8 @@ struct Config {
 // Device format of a model when the configuration leaves it open.
 void defaultFormat(Model model, uint32_t& width, uint32_t& height);
 const char* modelName(Model model);  // "ozr310" or "ozr320"
+// The nodes and files through which the model's driver is reached.
+const kyr::platform::OzrDeviceFiles& deviceFiles(Model model);
 
 // Starts serving the configuration (after an implicit reset()). Returns 0,
 // or a negative errno value (-EINVAL for an unknown scene or a format the

@@ -1,7 +1,7 @@
 // Virtual sensor: what the simulated camera looks at and how it renders it.
 //
 // The renderer is pure computation: it knows nothing of device nodes or
-// ioctls. The device emulation (sim/device.h, sim/interpose.cpp) keeps the sensor
+// ioctls. The device emulation (driver/device.h, driver/interpose.cpp) keeps the sensor
 // state that the controls set, asks the renderer for the images of a frame
 // when the shutter is triggered, and copies them into the driver buffers.
 #pragma once

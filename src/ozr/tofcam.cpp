@@ -22,23 +22,17 @@ namespace ozr {
 
 namespace {
 
-constexpr const char* HWMON_ROOT = "/sys/class/hwmon";
 constexpr float FALLBACK_TEMPERATURE_C = 25.0f;
 constexpr uint8_t RAW_SAMPLE_SHIFT_BITS = 4;
 
-// A device node that opens as an ordinary file (nothing is read).
-bool nodeExists(const char* path) {
-    std::ifstream node(path);
-    return node.is_open();
-}
-
 TOFSensor detectModel() {
     KYR_LOG_INFO("Autodetecting TOF sensor model...");
-    if (nodeExists(ozr320Paths.videoPath)) {
+    const kyr::platform::OzrDeviceFiles* device = kyr::platform::detectOzrDevice();
+    if (device == &kyr::platform::OZR320_DEVICE) {
         KYR_LOG_INFO("Detected ozr320 sensor");
         return TOFSensor::ozr320;
     }
-    if (nodeExists(ozr310Paths.videoPath)) {
+    if (device == &kyr::platform::OZR310_DEVICE) {
         KYR_LOG_INFO("Detected ozr310 sensor");
         return TOFSensor::ozr310;
     }
@@ -169,7 +163,8 @@ int TOFCam::Impl::open() {
         KYR_LOG_ERROR("Failed to acquire V4L2 sensor");
         return kyr::status::INVALID_ARGUMENT;
     }
-    std::unique_ptr<TempSensorIF> temp = HwMonSensor::acquire(sensorConfig->tempPath, HWMON_ROOT);
+    std::unique_ptr<TempSensorIF> temp =
+        HwMonSensor::acquire(sensorConfig->tempPath, kyr::platform::HWMON_ROOT);
     if (!temp) {
         KYR_LOG_ERROR("Failed to acquire hardware monitoring sensor for temperature readings");
         KYR_LOG_WARN("Falling back to FakeTempSensor with default temperature value of 25.0°C");

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kyr/image.h"
+#include "kyr/sensors/ozrDriver.h"
 #include "kyr/source.h"
 #include "ozr/controls.h"
 #include "ozr/tofcam.h"
@@ -52,17 +53,17 @@ struct OZRSensorConfig {
 };
 
 inline constexpr OZRSensorConfig ozr310Paths{
-    "/run/ozr310/video",
-    "ozr310_temp_sensor_tl",
-    "/run/ozr310/subdev",
-    "/sys/module/cam_ozr310/version",
+    kyr::platform::OZR310_DEVICE.videoPath,
+    kyr::platform::OZR310_DEVICE.hwmonLabel,
+    kyr::platform::OZR310_DEVICE.subdevPath,
+    kyr::platform::OZR310_DEVICE.driverVersionPath,
     4,
 };
 
 inline constexpr OZRSensorConfig ozr320Paths{
-    "/run/ozr320/video",
-    "ozr320_temp_sensor_1",
-    "/run/ozr320/subdev",
-    "/sys/module/cam_ozr320/version",
+    kyr::platform::OZR320_DEVICE.videoPath,
+    kyr::platform::OZR320_DEVICE.hwmonLabel,
+    kyr::platform::OZR320_DEVICE.subdevPath,
+    kyr::platform::OZR320_DEVICE.driverVersionPath,
     12,
 };

@@ -15,7 +15,11 @@ void defaultFormat(Model model, uint32_t& width, uint32_t& height) {
 }
 
 const char* modelName(Model model) {
-    return model == Model::OZR310 ? "ozr310" : "ozr320";
+    return deviceFiles(model).name;
+}
+
+const kyr::platform::OzrDeviceFiles& deviceFiles(Model model) {
+    return model == Model::OZR310 ? kyr::platform::OZR310_DEVICE : kyr::platform::OZR320_DEVICE;
 }
 
 }  // namespace ozrsim

@@ -11,91 +11,21 @@
 #include <utility>
 
 #include "kyr/platform.h"
+#include "kyr/sensors/ozrDriver.h"
 #include "kyr/status.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// "label", or "temp<...>label" longer than "temp_label" (temp1_label).
-bool isLabelFile(std::string_view name) {
-    constexpr std::string_view TEMP_LABEL = "temp_label";
-    if (name == "label") {
-        return true;
-    }
-    return name.starts_with("temp") && name.size() > TEMP_LABEL.size() && name.ends_with("label");
-}
-
-// The input file that goes with a label file: temp1_label -> temp1_input;
-// a plain "label" belongs to temp1_input.
-std::string inputFileFor(const std::string& labelName) {
-    if (labelName == "label") {
-        return "temp1_input";
-    }
-    return labelName.substr(0, labelName.size() - 6) + "_input";
-}
-
-// First line of a file without surrounding blanks; empty when unreadable.
-std::string readLabel(const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
-        return {};
-    }
-    constexpr const char* BLANKS = " \t\n\r";
-    const size_t first = line.find_first_not_of(BLANKS);
-    if (first == std::string::npos) {
-        return {};
-    }
-    const size_t last = line.find_last_not_of(BLANKS);
-    return line.substr(first, last - first + 1);
-}
-
-bool isDirectory(const fs::directory_entry& entry) {
-    std::error_code ec;
-    return entry.is_directory(ec);  // follows links
-}
-
-bool isRegularFile(const fs::path& path) {
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);  // follows links
-}
-
-// The descriptor of no channel.
-constexpr int NO_CHANNEL = -1;
-
 // Opens the input file of the first channel labelled `label` and returns its
-// descriptor; NO_CHANNEL when there is no channel whose input file opens.
+// descriptor; -1 when there is no channel whose input file opens.
 int openChannel(const std::string& root, const std::string& label) {
-    if (label.empty() || root.empty()) {
-        return NO_CHANNEL;
-    }
-    std::error_code ec;
-    for (fs::directory_iterator dev(root, ec), end; !ec && dev != end; dev.increment(ec)) {
-        if (!isDirectory(*dev)) {
-            continue;
-        }
-        std::error_code ecFile;
-        for (fs::directory_iterator file(dev->path(), ecFile);
-             !ecFile && file != fs::directory_iterator(); file.increment(ecFile)) {
-            const std::string name = file->path().filename().string();
-            if (!isRegularFile(file->path()) || !isLabelFile(name) ||
-                readLabel(file->path()) != label) {
-                continue;
-            }
-            const fs::path input = dev->path() / inputFileFor(name);
-            const int fd =
-                isRegularFile(input) ? ::open(input.c_str(), O_RDONLY | O_CLOEXEC) : NO_CHANNEL;
-            if (fd >= 0) {
-                return fd;
-            }
-            // A channel without a readable input is of no use; another one
-            // may carry the same label.
-            KYR_LOG_WARN("Temperature channel %s has no readable input %s", file->path().c_str(),
+    return kyr::platform::openHwmonChannel(
+        root, label, [](const fs::path& labelFile, const fs::path& input) {
+            KYR_LOG_WARN("Temperature channel %s has no readable input %s", labelFile.c_str(),
                          input.c_str());
-        }
-    }
-    return NO_CHANNEL;
+        });
 }
 
 }  // namespace
