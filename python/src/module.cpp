@@ -11,6 +11,7 @@
 #include "logBridge.h"
 #include "pyCamera.h"
 #include "pyFrame.h"
+#include "pyRecording.h"
 
 namespace py = pybind11;
 
@@ -69,6 +70,7 @@ PYBIND11_MODULE(ozrtofcam, m) {
     ozrpy::defineEnums(m);
     ozrpy::Frame::define(m);
     ozrpy::Camera::define(m);
+    ozrpy::Recording::define(m);
 
     for (const PixelCodeName& c : PIXEL_CODES) {
         m.attr(c.name) = static_cast<unsigned>(c.code);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <set>
 #include <stdexcept>
 #include <utility>
 
+#include "camera_recorder.h"
 #include "enums.h"
 #include "errors.h"
 #include "logBridge.h"
@@ -221,6 +223,70 @@ void FrameIterator::close() {
     }
 }
 
+uint64_t Camera::record(const std::string& path, uint64_t frames) {
+    int modeValue = 0;
+    call([&modeValue](ozr::TOFCam& c) {
+        return c.getControl(ozr::ControlID::ACQUISITION_MODE, modeValue);
+    });
+    ozrrec::Mode mode{};
+    if (!ozrrec::recordingMode(static_cast<ozr::AcquisitionMode>(modeValue), mode)) {
+        throw py::value_error(
+            "record() records DCS images: set the mode to Mode.DCS4 or "
+            "Mode.DIST_AMP_HDR first");
+    }
+    std::unique_ptr<ozrrec::CameraRecorder> recorder;
+    call([&](ozr::TOFCam& c) {
+        recorder =
+            std::make_unique<ozrrec::CameraRecorder>(path, ozrrec::cameraModel(model), mode, c);
+        return 0;
+    });
+    const bool ownsStream = !streaming();
+    if (ownsStream) {
+        start();
+    }
+    // Ends the recording; the first failure is the one reported.
+    auto finish = [&]() {
+        std::string error;
+        {
+            py::gil_scoped_release nogil;
+            error = recorder->finish();
+        }
+        if (ownsStream && streaming()) {
+            stop();
+        }
+        return error;
+    };
+    try {
+        for (uint64_t i = 0; i < frames; ++i) {
+            std::unique_ptr<ozr::TOFFrame> frame;
+            call([&frame](ozr::TOFCam& c) { return c.captureFrame(frame); });
+            std::string error;
+            {
+                py::gil_scoped_release nogil;
+                error = recorder->write(*frame);
+            }
+            if (!error.empty()) {
+                raiseError(-EIO, error);
+            }
+            if (PyErr_CheckSignals() != 0) {
+                throw py::error_already_set();
+            }
+        }
+    } catch (py::error_already_set&) {
+        try {
+            finish();
+        } catch (py::error_already_set& e) {
+            e.discard_as_unraisable("ozrtofcam Camera.record");
+        }
+        throw;
+    }
+    const std::string error = finish();
+    if (!error.empty()) {
+        raiseError(-EIO, error);
+    }
+    return recorder->framesWritten();
+}
+
 void Camera::define(py::module_& m) {
     py::class_<Camera>(m, "Camera",
                        "A Time-of-Flight camera. model is \"auto\" (detect the sensor), "
@@ -245,6 +311,12 @@ void Camera::define(py::module_& m) {
         .def("capture", &Camera::capture,
              "The newest frame of the current mode, waiting up to one second; without a "
              "stream, one frame is captured on demand.")
+        .def("record", &Camera::record, py::arg("path"), py::arg("frames"),
+             "Records frames of the current mode (Mode.DCS4 or Mode.DIST_AMP_HDR) to an HDF5 "
+             "file at path, replacing it: the DCS images as the sensor delivered them, the "
+             "frame numbers, timestamps and sensor temperatures. Streams meanwhile (a stream "
+             "it started, it stops). Returns the number of frames written; read them back "
+             "with ozrtofcam.Recording.")
         .def(
             "frames",
             [](py::object self, py::handle n) {

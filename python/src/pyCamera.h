@@ -33,6 +33,10 @@ public:
     pybind11::object mode();
     void setMode(pybind11::handle mode);
     Frame capture();
+    // Records `frames` frames of the current mode (DCS4 or DIST_AMP_HDR) to
+    // an HDF5 recording at `path`, streaming meanwhile; returns the frames
+    // written.
+    uint64_t record(const std::string& path, uint64_t frames);
 
     // Closes every camera still alive: at interpreter exit, before the
     // threads that log into Python must stop.
