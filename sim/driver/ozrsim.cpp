@@ -81,7 +81,16 @@ namespace {
 
 // OZRSIM_REPORT_TRUTH=1: when the program ends, the true distance of the
 // last rendered frame goes to standard error (nothing when no frame was
-// rendered), for comparison with what the program measured.
+// rendered), for comparison with what the program measured, with the true
+// 3-D point (millimetres; x right, y down, z forward) of the centre pixel and
+// of the pixel OZRSIM_TRUTH_PIXEL="X,Y" names.
+void reportPoint(const GroundTruth& truth, uint32_t x, uint32_t y) {
+    const std::array<float, 3> p = truth.pointMm(x, y);
+    std::fprintf(stderr,
+                 "ozr-sim: true point of pixel %u,%u: distance %.1f mm, x %.1f y %.1f z %.1f mm\n",
+                 x, y, truth.distanceMm[y * size_t{truth.width} + x], p[0], p[1], p[2]);
+}
+
 void reportTruth() {
     const GroundTruth truth = lastTruth();
     const size_t n = truth.distanceMm.size();
@@ -93,6 +102,17 @@ void reportTruth() {
                  "ozr-sim: true distance of the last frame: centre %.1f mm, median %.1f mm "
                  "(%ux%u pixels)\n",
                  centre, sorted[n / 2], truth.width, truth.height);
+    reportPoint(truth, truth.width / 2, truth.height / 2);
+    const char* pixel = std::getenv("OZRSIM_TRUTH_PIXEL");
+    unsigned x = 0, y = 0;
+    char rest = 0;
+    if (pixel == nullptr) return;
+    if (std::sscanf(pixel, "%u,%u%c", &x, &y, &rest) == 2 && x < truth.width && y < truth.height) {
+        reportPoint(truth, x, y);
+    } else {
+        std::fprintf(stderr, "ozr-sim: --truth-pixel %s is not a pixel X,Y of the %ux%u image\n",
+                     pixel, truth.width, truth.height);
+    }
 }
 
 // Preloaded (or linked) into a program started by ozr-sim: serve what the

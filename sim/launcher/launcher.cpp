@@ -80,7 +80,10 @@ const Option OPTIONS[] = {
      "fault: the device vanishes after N images"},
     {"--trace", "OZRSIM_TRACE", "1", "log every request on the nodes to standard error"},
     {"--report-truth", "OZRSIM_REPORT_TRUTH", "1",
-     "at the end, print the true distance of the last frame (centre, median)"},
+     "at the end, print the true distance of the last frame (centre, median) and the true "
+     "3-D point of its centre pixel"},
+    {"--truth-pixel", "OZRSIM_TRUTH_PIXEL", nullptr,
+     "X,Y: with --report-truth, also the true distance and 3-D point of pixel X,Y"},
     {"--replay", "OZRSIM_REPLAY", nullptr,
      "serve a recording (HDF5) instead of the scene: its model, format, controls"},
     {"--loop", "OZRSIM_REPLAY_LOOP", "1",

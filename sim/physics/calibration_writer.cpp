@@ -1,7 +1,7 @@
 // Writes the calibration of a virtual sensor: the index
 // "calibration_info.json" and header-less little-endian 16-bit files for the
 // phase offset and phase error tables of each calibrated frequency and for
-// the grayscale dark offset and gain.
+// the grayscale dark offset and gain, and the lens.
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "lens.h"
 #include "scene.h"
 #include "scene_model.h"
 
@@ -96,7 +97,15 @@ int writeCalibration(const std::string& dir, Model model, uint32_t width, uint32
     if (int rc = writeWords(root / "prnu.bin", errors.prnuImage()); rc != 0) return rc;
     json << "  \"grayscale\": {\"dsnu_file\": \"dsnu.bin\", \"prnu_file\": \"prnu.bin\", "
             "\"prnu_scale_factor\": "
-         << kPrnuScaleFactor << ", \"width\": " << w << ", \"height\": " << h << "}\n}\n";
+         << kPrnuScaleFactor << ", \"width\": " << w << ", \"height\": " << h << "},\n";
+    // The lens the renderer images through, at the processed size.
+    const Lens lens = trueLens(w, h);
+    json.unsetf(std::ios::fixed);
+    json.precision(12);
+    json << "  \"lens\": {\"width\": " << w << ", \"height\": " << h << ", \"fx\": " << lens.fx
+         << ", \"fy\": " << lens.fy << ", \"cx\": " << lens.cx << ", \"cy\": " << lens.cy
+         << ", \"k1\": " << lens.k1 << ", \"k2\": " << lens.k2 << ", \"k3\": " << lens.k3
+         << ", \"p1\": " << lens.p1 << ", \"p2\": " << lens.p2 << "}\n}\n";
 
     const std::string text = json.str();
     std::FILE* f = std::fopen((root / "calibration_info.json").c_str(), "w");

@@ -33,6 +33,7 @@
 #include <fstream>
 #include <numbers>
 
+#include "lens.h"
 #include "scene_model.h"
 
 namespace ozrsim {
@@ -46,7 +47,6 @@ constexpr float REF_EXPOSURE_US = 500.0f;
 constexpr float READ_NOISE_SQ = kReadNoiseVariance;
 constexpr float SHOT_NOISE_PER_COUNT = kShotNoisePerCount;
 constexpr float INTERFERENCE_COUNTS = 800.0f;
-constexpr double HALF_FOV_RAD = std::numbers::pi / 6.0;
 constexpr float TILT_RAD = 35.0f * static_cast<float>(std::numbers::pi) / 180.0f;
 
 // Amplitude per reflectivity, incidence and inverse square distance.
@@ -160,6 +160,7 @@ struct Renderer::Static {
     std::vector<float> signal;        // amplitude at 500 us, gain 1, without pixel gain
     std::vector<float> interference;  // weight of the foreign light, 0 outside
     std::vector<float> distanceMm;    // true radial distance
+    std::shared_ptr<std::vector<float>> rays = std::make_shared<std::vector<float>>();
     uint32_t width() const { return errors.width(); }
     uint32_t height() const { return errors.height(); }
 };
@@ -302,14 +303,19 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
         st->signal.resize(n);
         st->interference.assign(n, 0.0f);
         st->distanceMm.resize(n);
-        const double f = (w / 2.0) / std::tan(HALF_FOV_RAD);
+        // Each pixel looks along its ray through the lens, (u, v, 1) in
+        // undistorted normalised coordinates.
+        const Lens lens = trueLens(w, h);
+        st->rays->resize(3 * n);
         for (uint32_t y = 0; y < h; ++y) {
             const double ay = (y + 0.5) / h;
-            const double v = (y + 0.5 - h / 2.0) / f;
             for (uint32_t x = 0; x < w; ++x) {
                 const double ax = (x + 0.5) / w;
-                const double u = (x + 0.5 - w / 2.0) / f;
                 const size_t i = static_cast<size_t>(y) * w + x;
+                const std::array<double, 3> ray = lens.ray(x, y);
+                const double u = ray[0] / ray[2];
+                const double v = ray[1] / ray[2];
+                for (int c = 0; c < 3; ++c) (*st->rays)[3 * i + c] = static_cast<float>(ray[c]);
                 Surface s;
                 if (geometry_) {
                     const uint32_t gx = std::min<uint32_t>(
@@ -352,6 +358,7 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
     truth_.width = w;
     truth_.height = h;
     truth_.distanceMm = st.distanceMm;
+    truth_.rays = st.rays;
     truth_.amplitude.assign(n, 0.0f);
     truth_.flags.assign(n, 0);
     const bool disturbed = state.frameIndex >= scene_.interferenceFromFrame;

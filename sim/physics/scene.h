@@ -6,6 +6,7 @@
 // when the shutter is triggered, and copies them into the driver buffers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -101,6 +102,19 @@ struct GroundTruth {
     std::vector<uint8_t> flags;
     static constexpr uint8_t kTruthClipped = 1;
     static constexpr uint8_t kTruthInterference = 2;
+    // The unit ray of every pixel through the lens (x right, y down, z
+    // forward; three values a pixel), shared by the frames of one size.
+    std::shared_ptr<const std::vector<float>> rays;
+
+    // The true point seen by pixel (x, y), millimetres in the camera frame
+    // (distance along the pixel's ray); zeros outside the image.
+    std::array<float, 3> pointMm(uint32_t x, uint32_t y) const {
+        if (x >= width || y >= height || !rays) return {0.0f, 0.0f, 0.0f};
+        const size_t i = static_cast<size_t>(y) * width + x;
+        if (i >= distanceMm.size() || 3 * i + 2 >= rays->size()) return {0.0f, 0.0f, 0.0f};
+        const float d = distanceMm[i];
+        return {d * (*rays)[3 * i], d * (*rays)[3 * i + 1], d * (*rays)[3 * i + 2]};
+    }
 };
 
 class Renderer {
