@@ -11,6 +11,8 @@
 
 namespace ozr {
 
+struct LensIntrinsics;
+
 // Which pipeline the camera runs and what a frame carries.
 enum class AcquisitionMode : uint8_t {
     DIST_AMP = 0,      // distance, amplitude, phase, DCS 0-3
@@ -147,6 +149,12 @@ public:
     // to 1000 ms; when not streaming, first captures one frame. On failure
     // `frame` is left as it was.
     int captureFrame(std::unique_ptr<TOFFrame>& frame);
+
+    // The camera's lens model from its calibration, for the image size the
+    // calibration states (scale it with scaleIntrinsics, or let toPointCloud
+    // do it; both in ozr/pointCloud.h). Returns 0, or -2 (ENOENT) when the
+    // calibration describes no lens.
+    int getLensIntrinsics(LensIntrinsics& lens) const;
 
 private:
     std::unique_ptr<Impl> pImpl;

@@ -2,6 +2,7 @@
 
 #include "calibration/calibrationLookup.h"
 #include "kyr/platform.h"
+#include "lensCalibration.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ int registerCalibrationProviders(const std::string& libraryPath, const std::stri
         prnu, libraryPath, userPath,
         "No grayscale PRNU data available. Falling back to default provider with no "
         "calibration data");
+    // The lens is optional: without one, nothing else changes.
+    calibration::loadLensOnce(libraryPath, userPath);
     return loaded;
 }
 

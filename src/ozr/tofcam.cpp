@@ -16,6 +16,7 @@
 #include "kyr/sources/ozr320Source.h"
 #include "kyr/status.h"
 #include "ozr/calibration.h"
+#include "ozr/pointCloud.h"
 #include "tofcamImpl.h"
 
 namespace ozr {
@@ -422,6 +423,13 @@ int TOFCam::startStream() {
 
 int TOFCam::stopStream() {
     return hasState(pImpl) ? pImpl->stopStream() : kyr::status::INVALID_ARGUMENT;
+}
+
+int TOFCam::getLensIntrinsics(LensIntrinsics& lens) const {
+    if (!pImpl) {
+        return kyr::status::INVALID_ARGUMENT;
+    }
+    return ozr::getLensIntrinsics(lens);
 }
 
 bool TOFCam::isStreaming() const {

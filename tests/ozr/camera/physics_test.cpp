@@ -13,6 +13,7 @@
 // radians, and the four samples together move (x, y) by at most
 // 2 sqrt(2) (3.46 sigma + 0.5).
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "cameraTestUtil.h"
+#include "ozr/pointCloud.h"
 #include "scene_model.h"
 
 namespace {
@@ -81,6 +83,33 @@ Spread spreadOf(const std::vector<double>& v) {
     for (double x : v) ss += sq(x - s.mean);
     s.std = std::sqrt(ss / std::max<size_t>(v.size() - 1, 1));
     return s;
+}
+
+// What the calibration leaves of the sensor's systematic errors at `hz`: the
+// steepest slope of the cyclic error (removing it scales the noise by up to
+// 1 / (1 - steepest)) and the calibration's resolution in millimetres:
+// offset, temperature shift and table values rounded to raw units (1/2
+// each), and one table entry per bin of 65536 / kPhaseLutSize raw phases, not
+// interpolated (the error changes by up to half a bin times its slope).
+struct CalibrationLimits {
+    std::function<double(double)> slope;  // of the cyclic error at ideal phase q (turns)
+    double steepest = 0;
+    double resolutionMm = 0;
+    double driftSeconds = 0;  // the die's temperature drift as a delay
+};
+CalibrationLimits calibrationLimits(const ozrsim::SensorErrorModel& errors, uint32_t hz) {
+    CalibrationLimits l;
+    l.slope = [&errors, hz](double q) {
+        constexpr double H = 1e-6;
+        return (errors.cyclicErrorTurns(q + H, hz) - errors.cyclicErrorTurns(q - H, hz)) / (2 * H);
+    };
+    for (double q = 0; q < 1; q += 1.0 / 4096)
+        l.steepest = std::max(l.steepest, std::abs(l.slope(q)));
+    const double resolutionRaw = 1.5 + l.steepest * 65536.0 / ozrsim::kPhaseLutSize / 2;
+    l.resolutionMm = resolutionRaw * 2.0 * PI / 65536.0 * mmPerRadian(hz);
+    l.driftSeconds = 2e-3 * ozrsim::kTempDriftMmPerK *
+                     (ozrsim::temperature() - ozrsim::kCalibrationTempC) / ozrsim::kSpeedOfLightMps;
+    return l;
 }
 
 class CameraPhysics : public camtest::CameraOnSim {
@@ -147,23 +176,10 @@ TEST_P(CameraPhysics, CalibratedDistanceWithinTheNoisePerRegion) {
         ASSERT_TRUE(frames.back());
         const GroundTruth t = truth();
         const ozrsim::SensorErrorModel errors(c.model, t.width, t.height, c.seed);
-        auto slope = [&](double q) {
-            constexpr double H = 1e-6;
-            return (errors.cyclicErrorTurns(q + H, hz) - errors.cyclicErrorTurns(q - H, hz)) /
-                   (2 * H);
-        };
-        double steepest = 0;
-        for (double q = 0; q < 1; q += 1.0 / 4096)
-            steepest = std::max(steepest, std::abs(slope(q)));
-        // The calibration's resolution in phase: offset, temperature shift
-        // and table values rounded to raw units (1/2 each), and one table
-        // entry per bin of 65536 / kPhaseLutSize raw phases, not interpolated
-        // (the error changes by up to half a bin times its slope).
-        const double resolutionRaw = 1.5 + steepest * 65536.0 / ozrsim::kPhaseLutSize / 2;
-        const double resolutionMm = resolutionRaw * 2.0 * PI / 65536.0 * mmPerRadian(hz);
-        const double driftSeconds = 2e-3 * ozrsim::kTempDriftMmPerK *
-                                    (ozrsim::temperature() - ozrsim::kCalibrationTempC) /
-                                    ozrsim::kSpeedOfLightMps;
+        const CalibrationLimits limits = calibrationLimits(errors, hz);
+        const auto& slope = limits.slope;
+        const double steepest = limits.steepest, resolutionMm = limits.resolutionMm;
+        const double driftSeconds = limits.driftSeconds;
         for (const Region& r : regions) {
             std::vector<double> errs;
             double variance = 0, worst = 0;
@@ -586,6 +602,145 @@ TEST_P(CameraPhysics, GrayscaleCompensationFlattensAUniformTarget) {
         } else {
             EXPECT_GT(pattern, noiseVariance);
         }
+    }
+}
+
+// A plane z = a x + b y + c fitted by least squares: its unit normal (facing
+// away from the camera) and its distance from the camera.
+struct Plane {
+    std::array<double, 3> normal;
+    double distanceMm;
+};
+Plane fitPlane(const std::vector<std::array<double, 3>>& points) {
+    double mx = 0, my = 0, mz = 0;
+    for (const auto& p : points) mx += p[0], my += p[1], mz += p[2];
+    const double n = static_cast<double>(points.size());
+    mx /= n, my /= n, mz /= n;
+    double sxx = 0, sxy = 0, syy = 0, sxz = 0, syz = 0;
+    for (const auto& p : points) {
+        const double x = p[0] - mx, y = p[1] - my, z = p[2] - mz;
+        sxx += x * x, sxy += x * y, syy += y * y, sxz += x * z, syz += y * z;
+    }
+    const double det = sxx * syy - sxy * sxy;
+    const double a = (sxz * syy - syz * sxy) / det, b = (syz * sxx - sxz * sxy) / det;
+    const double c = mz - a * mx - b * my;
+    const double norm = std::sqrt(a * a + b * b + 1.0);
+    return {{-a / norm, -b / norm, 1.0 / norm}, c / norm};
+}
+
+// Point clouds through the calibration's lens, at 40 MHz with every
+// systematic error on and calibrated, against the driver's true geometry: a
+// plane fitted to the points of a flat surface has the true normal and
+// distance; each point lies on its pixel's true ray (the lens model inverts
+// the distortion the driver images with, in the corners as in the centre)
+// at a distance within the noise bound.
+TEST_P(CameraPhysics, PointCloudsFollowTheTrueGeometry) {
+    constexpr uint32_t HZ = 40000000;
+    constexpr size_t FRAMES = 3;
+    const double tilt = 35.0 * PI / 180.0;
+    struct Surface {
+        const char* scene;
+        std::array<double, 3> normal;
+        double distanceMm;  // of the plane from the camera
+    };
+    const Surface surfaces[] = {
+        {"wall", {0, 0, 1}, 1500.0},
+        {"tilted", {std::sin(tilt), 0, std::cos(tilt)}, 1500.0 * std::cos(tilt)},
+        {"boxes", {0, 0, 1}, 3000.0}};  // its back wall
+    for (const Surface& surface : surfaces) {
+        SCOPED_TRACE(surface.scene);
+        cam.reset();
+        ozrsim::reset();
+        ozrsim::Config c = config();
+        c.scene.name = surface.scene;
+        c.scene.systematicErrors = true;
+        c.calibration = ozrsim::Calibration::Synthetic;
+        c.temperature.startC = ozrsim::kCalibrationTempC;
+        openCamera(c);
+        ozr::LensIntrinsics lens;
+        ASSERT_EQ(cam->getLensIntrinsics(lens), 0);
+        ASSERT_EQ(cam->setControl(ControlID::MODULATION_FREQ_HZ, static_cast<int>(HZ)), 0);
+        (void)capture();  // the first frame at the new frequency
+        std::vector<std::array<double, 3>> onPlane;
+        // Per region (the four corners of 40 x 30 pixels, then the centre):
+        // distance errors, and the largest angle between a point and its
+        // pixel's true ray, in pixels.
+        std::vector<double> regionErrors[2];
+        double lateralPx[2] = {0, 0};
+        size_t outside = 0, checked = 0;
+        double worst = 0, resolutionMm = 0;
+        for (size_t k = 0; k < FRAMES; ++k) {
+            const auto frame = capture();
+            ASSERT_TRUE(frame);
+            const GroundTruth t = truth();
+            const ozrsim::SensorErrorModel errors(c.model, t.width, t.height, c.seed);
+            const CalibrationLimits limits = calibrationLimits(errors, HZ);
+            resolutionMm = limits.resolutionMm;
+            std::vector<float> xyz;
+            std::vector<uint32_t> pixels;
+            ASSERT_EQ(ozr::toPointCloud(*frame, lens, xyz, ozr::CodedPixels::DROP, &pixels), 0);
+            ASSERT_EQ(xyz.size(), 3 * pixels.size());
+            for (size_t j = 0; j < pixels.size(); ++j) {
+                const size_t i = pixels[j];
+                const uint32_t x = static_cast<uint32_t>(i % t.width),
+                               y = static_cast<uint32_t>(i / t.width);
+                const std::array<float, 3> truePoint = t.pointMm(x, y);
+                const std::array<double, 3> p = {xyz[3 * j], xyz[3 * j + 1], xyz[3 * j + 2]};
+                const double a = t.amplitude[i], d = t.distanceMm[i];
+                const double along = std::sqrt(sq(p[0]) + sq(p[1]) + sq(p[2]));
+                if (clipped(t, i) || a - amplitudeBound(a, 1) - 1 < MIN_AMPLITUDE) continue;
+                // The point's direction against the true ray.
+                std::array<double, 3> ray;
+                for (int v = 0; v < 3; ++v) ray[v] = truePoint[v] / d;
+                const double cross = std::sqrt(sq(p[1] * ray[2] - p[2] * ray[1]) +
+                                               sq(p[2] * ray[0] - p[0] * ray[2]) +
+                                               sq(p[0] * ray[1] - p[1] * ray[0]));
+                const double e = camtest::wrappedErrorMm(along, d, HZ);
+                const double bound =
+                    distanceBoundMm(a, 1, HZ) / (1.0 - limits.steepest) + limits.resolutionMm;
+                ++checked;
+                outside += std::abs(e) > bound;
+                worst = std::max(worst, std::abs(e) / bound);
+                const bool corner = (x < 40 || x >= t.width - 40) && (y < 30 || y >= t.height - 30);
+                const bool centre = std::abs(int(x) - int(t.width / 2)) < 20 &&
+                                    std::abs(int(y) - int(t.height / 2)) < 15;
+                if (corner || centre) {
+                    regionErrors[centre].push_back(e);
+                    lateralPx[centre] = std::max(lateralPx[centre], cross / along * lens.fx);
+                }
+                double off = -surface.distanceMm;
+                for (int v = 0; v < 3; ++v) off += surface.normal[v] * truePoint[v];
+                if (std::abs(off) < 1.0) onPlane.push_back(p);
+            }
+        }
+        ASSERT_GT(onPlane.size(), 10000u);
+        const Plane fit = fitPlane(onPlane);
+        const double cosAngle = fit.normal[0] * surface.normal[0] +
+                                fit.normal[1] * surface.normal[1] +
+                                fit.normal[2] * surface.normal[2];
+        const double angleDeg = std::acos(std::min(1.0, cosAngle)) * 180.0 / PI;
+        const Spread corners = spreadOf(regionErrors[0]), centre = spreadOf(regionErrors[1]);
+        std::printf(
+            "[ points   ] %s %-6s: plane normal off by %.3f deg, distance %+.2f mm (%zu points); "
+            "mean error corners %+.2f mm (spread %.2f), centre %+.2f mm (spread %.2f); largest "
+            "angle to the true ray corners %.4f px, centre %.4f px; worst pixel at %.0f %% of "
+            "its bound\n",
+            model(), surface.scene, angleDeg, fit.distanceMm - surface.distanceMm, onPlane.size(),
+            corners.mean, corners.std, centre.mean, centre.std, lateralPx[0], lateralPx[1],
+            100 * worst);
+        EXPECT_LT(angleDeg, 0.2);
+        EXPECT_NEAR(fit.distanceMm, surface.distanceMm, 1.0);
+        EXPECT_GT(checked, 10000u);
+        EXPECT_EQ(outside, 0u);
+        ASSERT_GT(corners.n, 100u);
+        ASSERT_GT(centre.n, 100u);
+        // Each point on its pixel's true ray: what is left is float rounding.
+        EXPECT_LT(lateralPx[0], 0.01);
+        EXPECT_LT(lateralPx[1], 0.01);
+        // No bias in the corners that the centre does not have either.
+        EXPECT_NEAR(corners.mean, centre.mean,
+                    4.0 * (corners.std / std::sqrt(corners.n) + centre.std / std::sqrt(centre.n)) +
+                        resolutionMm);
     }
 }
 
