@@ -111,6 +111,10 @@ Files (--out DIR), per written frame F (the frame number, 6 digits):
   frame-F-dcsN.png        16-bit, the 12-bit DCS samples N = 0..3 (0..11 in HDR)
   frame-F-distance-preview.png, frame-F-amplitude-preview.png  (--preview)
                           8-bit colour pictures with a legend
+  frame-F-points.ply      (--ply) binary little-endian PLY: x, y, z (float32,
+                          millimetres; x right, y down, z forward) and the
+                          amplitude (uint16) of every pixel that holds a
+                          distance; needs a lens in the calibration
 Exit status: 0 success, 1 camera failure, 2 usage error.)";
 
 }  // namespace
@@ -172,6 +176,9 @@ int parseOptions(int argc, char** argv, Options& o) {
         ->capture_default_str();
     app.add_flag("--preview", o.preview,
                  "with --out: also 8-bit colour previews of distance and amplitude");
+    app.add_flag("--ply", o.ply,
+                 "with --out: also the points of each written frame as a PLY file, through "
+                 "the calibration's lens (modes dist-amp and hdr)");
     app.add_option("--record", o.record,
                    "append the DCS images of every frame to the HDF5 recording FILE "
                    "(modes dcs4 and hdr; replay it with ozr-sim --replay FILE)")
@@ -200,8 +207,12 @@ int parseOptions(int argc, char** argv, Options& o) {
         }
         o.settings.push_back(setting);
     }
-    if ((o.preview || app.count("--every") > 0) && o.outDir.empty()) {
-        return usageError("--preview and --every need --out DIR");
+    if ((o.preview || o.ply || app.count("--every") > 0) && o.outDir.empty()) {
+        return usageError("--preview, --ply and --every need --out DIR");
+    }
+    if (o.ply && (o.acquisitionMode == ozr::AcquisitionMode::GRAYSCALE ||
+                  o.acquisitionMode == ozr::AcquisitionMode::DCS4)) {
+        return usageError("--ply turns distances into points: modes dist-amp and hdr");
     }
     if (o.preview && (o.acquisitionMode == ozr::AcquisitionMode::GRAYSCALE ||
                       o.acquisitionMode == ozr::AcquisitionMode::DCS4)) {

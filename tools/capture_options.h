@@ -28,6 +28,7 @@ struct Options {
     std::string record;  // HDF5 recording of the DCS images; empty: none
     long every = 1;      // write the files of every K-th frame
     bool preview = false;
+    bool ply = false;  // points of each written frame, with --out
     bool json = false;
     bool quiet = false;
     bool verbose = false;

@@ -20,6 +20,7 @@
 #include "frame_writer.h"
 #include "kyr/sensors/ozrDriver.h"
 #include "ozr/tofcam.h"
+#include "ply_writer.h"
 #include "png_writer.h"
 #include "recording_frame_writer.h"
 
@@ -135,6 +136,13 @@ int run(const Options& o) {
         }
         writers.push_back(
             std::make_unique<PngFrameWriter>(o.outDir, o.acquisitionMode, o.every, o.preview));
+    }
+    if (o.ply) {
+        ozr::LensIntrinsics lens;
+        if (const int rc = camera.getLensIntrinsics(lens); rc != 0) {
+            return cameraFailure("--ply needs a lens in the calibration, and it has none", rc);
+        }
+        writers.push_back(std::make_unique<PlyFrameWriter>(o.outDir, o.every, lens));
     }
     if (!o.record.empty()) {
         ozrrec::Mode mode = ozrrec::Mode::DCS4;

@@ -11,6 +11,7 @@
 #include "logBridge.h"
 #include "pyCamera.h"
 #include "pyFrame.h"
+#include "pyPoints.h"
 #include "pyRecording.h"
 
 namespace py = pybind11;
@@ -68,6 +69,7 @@ PYBIND11_MODULE(ozrtofcam, m) {
 
     ozrpy::defineError(m);
     ozrpy::defineEnums(m);
+    ozrpy::definePoints(m);
     ozrpy::Frame::define(m);
     ozrpy::Camera::define(m);
     ozrpy::Recording::define(m);

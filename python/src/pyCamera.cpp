@@ -143,8 +143,24 @@ void Camera::setMode(py::handle mode) {
 
 Frame Camera::capture() {
     std::unique_ptr<ozr::TOFFrame> frame;
-    call([&frame](ozr::TOFCam& c) { return c.captureFrame(frame); });
-    return Frame(std::move(frame));
+    std::optional<ozr::LensIntrinsics> lensOfCamera;
+    call([&](ozr::TOFCam& c) {
+        const int r = c.captureFrame(frame);
+        ozr::LensIntrinsics l;
+        if (r == 0 && c.getLensIntrinsics(l) == 0) lensOfCamera = l;
+        return r;
+    });
+    return Frame(std::move(frame), lensOfCamera);
+}
+
+py::object Camera::lens() {
+    ozr::LensIntrinsics l;
+    int r = 0;
+    call([&](ozr::TOFCam& c) {
+        r = c.getLensIntrinsics(l);
+        return 0;
+    });
+    return r == 0 ? py::cast(l) : py::none();
 }
 
 void Camera::closeAll() {
@@ -308,6 +324,9 @@ void Camera::define(py::module_& m) {
         .def("set", &Camera::set, py::arg("control"), py::arg("value"),
              "Sets a control, given as a Control or its name in any case.")
         .def("get", &Camera::get, py::arg("control"), "Reads a control.")
+        .def_property_readonly("lens", &Camera::lens,
+                               "The lens from the calibration (a LensIntrinsics, for the image "
+                               "size it states), or None when the calibration has none")
         .def("capture", &Camera::capture,
              "The newest frame of the current mode, waiting up to one second; without a "
              "stream, one frame is captured on demand.")

@@ -33,6 +33,8 @@ public:
     pybind11::object mode();
     void setMode(pybind11::handle mode);
     Frame capture();
+    // The lens of the calibration, or None.
+    pybind11::object lens();
     // Records `frames` frames of the current mode (DCS4 or DIST_AMP_HDR) to
     // an HDF5 recording at `path`, streaming meanwhile; returns the frames
     // written.

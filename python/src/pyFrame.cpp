@@ -3,12 +3,14 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "errors.h"
 #include "logBridge.h"
+#include "pyPoints.h"
 
 namespace py = pybind11;
 using ozr::FrameType;
@@ -32,8 +34,8 @@ py::array view(const FrameRef& owner, const T* data, std::vector<py::ssize_t> sh
 
 }  // namespace
 
-Frame::Frame(std::unique_ptr<ozr::TOFFrame> captured)
-    : frame(std::move(captured)), metadata(frame->getMetadata()) {
+Frame::Frame(std::unique_ptr<ozr::TOFFrame> captured, std::optional<ozr::LensIntrinsics> lens)
+    : frame(std::move(captured)), cameraLens(lens), metadata(frame->getMetadata()) {
     // The accessors log each image the mode does not have; asking is not a
     // failure here.
     const MuteLog mute;
@@ -158,6 +160,16 @@ std::string Frame::repr() const {
            std::to_string(height()) + images + ">";
 }
 
+py::object Frame::points(bool organized, py::object lens) {
+    if (!lens.is_none()) {
+        return framePoints(*frame, lens.cast<ozr::LensIntrinsics>(), organized);
+    }
+    if (!cameraLens) {
+        raiseError(-ENOENT, "the camera's calibration has no lens: give one with lens=");
+    }
+    return framePoints(*frame, *cameraLens, organized);
+}
+
 void Frame::define(py::module_& m) {
     py::class_<Frame>(m, "Frame",
                       "One captured frame. The image arrays are read-only views of the "
@@ -184,6 +196,13 @@ void Frame::define(py::module_& m) {
         .def_property_readonly("dcs_images", &Frame::dcsViews,
                                "The DCS images as a tuple of read-only views, uint16 "
                                "(height, width) each")
+        .def("points", &Frame::points, py::arg("organized") = true, py::arg("lens") = py::none(),
+             "The distance image as 3-D points through the lens (the camera's from its "
+             "calibration, or the LensIntrinsics given), millimetres in the camera frame: x "
+             "right, y down, z forward. organized=True: float32 (height, width, 3), pixel codes "
+             "as NaN points; organized=False: float32 (n, 3), the measured pixels only, in "
+             "pixel order. Raises ozrtofcam.Error (ENOENT) without a lens, ValueError for a "
+             "frame without a distance image.")
         .def("_image_address", &Frame::imageAddress, py::arg("kind"), py::arg("index") = 0)
         .def("__repr__", &Frame::repr);
 }

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 
+#include "ozr/pointCloud.h"
 #include "ozr/tofcam.h"
 
 namespace ozrpy {
@@ -15,7 +17,9 @@ namespace ozrpy {
 // the Frame object and the camera. Images the frame does not carry are None.
 class Frame {
 public:
-    explicit Frame(std::unique_ptr<ozr::TOFFrame> frame);
+    // `lens`: the capturing camera's lens, for points().
+    explicit Frame(std::unique_ptr<ozr::TOFFrame> frame,
+                   std::optional<ozr::LensIntrinsics> lens = std::nullopt);
 
     uint32_t number() const { return metadata.frameNumber; }
     uint64_t timestamp() const { return metadata.timestamp; }
@@ -33,6 +37,9 @@ public:
     // The DCS images stacked as (k, height, width): the library keeps each in
     // a buffer of its own, so the stack is a copy, made once.
     pybind11::object dcs();
+    // The points of the distance image through `lens`, or the camera's lens
+    // when None.
+    pybind11::object points(bool organized, pybind11::object lens);
 
     // Address of the first pixel of an image ("distance", "amplitude",
     // "grayscale", "phase", "dcs" with index), 0 when missing.
@@ -46,6 +53,7 @@ private:
     pybind11::object view16(const uint16_t* data, pybind11::object& cache);
 
     std::shared_ptr<const ozr::TOFFrame> frame;
+    std::optional<ozr::LensIntrinsics> cameraLens;
     ozr::TOFMetadata metadata;
     const uint16_t* distanceData = nullptr;
     const uint16_t* amplitudeData = nullptr;

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -156,6 +158,8 @@ TEST_F(CaptureTest, UsageErrorsExitWithTwoAndSayWhy) {
         {{"--preview"}, "--out"},
         {{"--out", "x", "--every", "0"}, "--every"},
         {{"--mode", "dcs4", "--out", "x", "--preview"}, "dist-amp and hdr"},
+        {{"--ply"}, "--out"},
+        {{"--mode", "grayscale", "--out", "x", "--ply"}, "dist-amp and hdr"},
     };
     for (const auto& c : cases) {
         const Result r = run(SIM, c.args);
@@ -355,6 +359,60 @@ TEST_F(CaptureTest, ReportedTruthMatchesTheCalibratedCentre) {
     const json last = jsonLines(r.out).back();
     EXPECT_NEAR(last.at("centre_distance_mm").get<double>(), centre, 20.0);
     EXPECT_NEAR(last.at("median_distance_mm").get<double>(), med, 0.05 * med);
+}
+
+// --ply: binary little-endian PLY with one vertex per measured pixel, in
+// pixel order, each at the true point of its pixel within the noise and with
+// the pixel's amplitude; without a lens in the calibration, a camera failure.
+TEST_F(CaptureTest, PlyFilesHoldThePointsOfTheMeasuredPixels) {
+    const Result none = run({"--scene", "tilted"}, {"--frames", "1", "--out", dir_, "--ply"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("--ply needs a lens in the calibration"), std::string::npos)
+        << none.err;
+    const Result r =
+        run({"--scene", "tilted", "--calibration", "--report-truth", "--truth-pixel", "40,30"},
+            {"--frames", "2", "--every", "2", "--out", dir_, "--ply"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    float truth[4] = {};
+    const size_t at = r.err.find("ozr-sim: true point of pixel 40,30: ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    ASSERT_EQ(std::sscanf(r.err.c_str() + at,
+                          "ozr-sim: true point of pixel 40,30: distance %f mm, x %f y %f z %f mm",
+                          &truth[0], &truth[1], &truth[2], &truth[3]),
+              4);
+    EXPECT_FALSE(fs::exists(dir_ / "frame-000001-points.ply"));
+    const Png distance = readPng(dir_ / "frame-000002-distance.png");
+    const Png amplitude = readPng(dir_ / "frame-000002-amplitude.png");
+    std::ifstream ply(dir_ / "frame-000002-points.ply", std::ios::binary);
+    std::string line, header;
+    size_t vertices = 0;
+    while (std::getline(ply, line) && line != "end_header") {
+        header += line + "\n";
+        std::sscanf(line.c_str(), "element vertex %zu", &vertices);
+    }
+    EXPECT_EQ(header.rfind("ply\nformat binary_little_endian 1.0\n", 0), 0u) << header;
+    EXPECT_NE(header.find("property float x\nproperty float y\nproperty float z\n"
+                          "property ushort amplitude\n"),
+              std::string::npos);
+    const std::vector<char> body{std::istreambuf_iterator<char>(ply), {}};
+    ASSERT_EQ(body.size(), vertices * 14);
+    size_t point = 0;
+    for (size_t i = 0; i < distance.samples.size(); ++i) {
+        if (distance.samples[i] >= 64000) continue;
+        if (i == 30 * distance.width + 40) {
+            float xyz[3];
+            uint16_t a = 0;
+            std::memcpy(xyz, &body[point * 14], sizeof xyz);
+            std::memcpy(&a, &body[point * 14 + 12], sizeof a);
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(xyz[c], truth[1 + c], 30.0) << c;
+            EXPECT_NEAR(std::sqrt(xyz[0] * xyz[0] + xyz[1] * xyz[1] + xyz[2] * xyz[2]),
+                        distance.samples[i], 0.5);
+            EXPECT_EQ(a, amplitude.samples[i]);
+        }
+        ++point;
+    }
+    EXPECT_EQ(point, vertices);
+    EXPECT_GT(vertices, distance.samples.size() / 2);
 }
 
 // Ctrl-C reaches the whole process group, as from a terminal: the stream
