@@ -1,6 +1,7 @@
 #include "lens.h"
 
 #include <cmath>
+#include <mutex>
 #include <numbers>
 
 namespace ozrsim {
@@ -28,8 +29,11 @@ void Lens::undistort(double xd, double yd, double& xn, double& yn) const {
         const double radial = 1.0 + r2 * (k1 + r2 * (k2 + r2 * k3));
         const double dx = 2.0 * p1 * xn * yn + p2 * (r2 + 2.0 * xn * xn);
         const double dy = p1 * (r2 + 2.0 * yn * yn) + 2.0 * p2 * xn * yn;
-        xn = (xd - dx) / radial;
-        yn = (yd - dy) / radial;
+        const double nx = (xd - dx) / radial, ny = (yd - dy) / radial;
+        const bool settled = std::abs(nx - xn) < 1e-15 && std::abs(ny - yn) < 1e-15;
+        xn = nx;
+        yn = ny;
+        if (settled) break;
     }
 }
 
@@ -59,6 +63,35 @@ Lens trueLens(uint32_t width, uint32_t height) {
     lens.cx = (width - 1) / 2.0 + width / 160.0;
     lens.cy = (height - 1) / 2.0 - height / 120.0;
     return lens;
+}
+
+std::shared_ptr<const LensRays> trueLensRays(uint32_t width, uint32_t height) {
+    // The renderer of every new configuration asks again; most ask for the
+    // size of the one before.
+    static std::mutex mutex;
+    static std::shared_ptr<const LensRays> last;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (last && last->width == width && last->height == height) return last;
+    auto rays = std::make_shared<LensRays>();
+    rays->width = width;
+    rays->height = height;
+    const size_t n = static_cast<size_t>(width) * height;
+    rays->u.resize(n);
+    rays->v.resize(n);
+    auto unit = std::make_shared<std::vector<float>>(3 * n);
+    const Lens lens = trueLens(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t i = static_cast<size_t>(y) * width + x;
+            const std::array<double, 3> ray = lens.ray(x, y);
+            rays->u[i] = ray[0] / ray[2];
+            rays->v[i] = ray[1] / ray[2];
+            for (int c = 0; c < 3; ++c) (*unit)[3 * i + c] = static_cast<float>(ray[c]);
+        }
+    }
+    rays->unit = std::move(unit);
+    last = rays;
+    return last;
 }
 
 }  // namespace ozrsim

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace ozrsim {
 
@@ -32,5 +34,16 @@ struct Lens {
 // centre (at 320 x 240), and a focal length that keeps the horizontal field
 // of view at 60 degrees across the centre row.
 Lens trueLens(uint32_t width, uint32_t height);
+
+// The rays of every pixel through trueLens(width, height): the undistorted
+// normalised coordinates (u, v) of the ray (u, v, 1), and the unit ray as
+// three floats a pixel. Computed once per size and process, shared.
+struct LensRays {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<double> u, v;
+    std::shared_ptr<const std::vector<float>> unit;
+};
+std::shared_ptr<const LensRays> trueLensRays(uint32_t width, uint32_t height);
 
 }  // namespace ozrsim

@@ -160,7 +160,7 @@ struct Renderer::Static {
     std::vector<float> signal;        // amplitude at 500 us, gain 1, without pixel gain
     std::vector<float> interference;  // weight of the foreign light, 0 outside
     std::vector<float> distanceMm;    // true radial distance
-    std::shared_ptr<std::vector<float>> rays = std::make_shared<std::vector<float>>();
+    std::shared_ptr<const std::vector<float>> rays;  // unit ray of each pixel
     uint32_t width() const { return errors.width(); }
     uint32_t height() const { return errors.height(); }
 };
@@ -305,17 +305,15 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
         st->distanceMm.resize(n);
         // Each pixel looks along its ray through the lens, (u, v, 1) in
         // undistorted normalised coordinates.
-        const Lens lens = trueLens(w, h);
-        st->rays->resize(3 * n);
+        const std::shared_ptr<const LensRays> rays = trueLensRays(w, h);
+        st->rays = rays->unit;
         for (uint32_t y = 0; y < h; ++y) {
             const double ay = (y + 0.5) / h;
             for (uint32_t x = 0; x < w; ++x) {
                 const double ax = (x + 0.5) / w;
                 const size_t i = static_cast<size_t>(y) * w + x;
-                const std::array<double, 3> ray = lens.ray(x, y);
-                const double u = ray[0] / ray[2];
-                const double v = ray[1] / ray[2];
-                for (int c = 0; c < 3; ++c) (*st->rays)[3 * i + c] = static_cast<float>(ray[c]);
+                const double u = rays->u[i];
+                const double v = rays->v[i];
                 Surface s;
                 if (geometry_) {
                     const uint32_t gx = std::min<uint32_t>(
