@@ -88,6 +88,9 @@ int Device::configure(const Config& requested) {
                      renderer->error().c_str());
         return -EINVAL;
     }
+    // The lens rays and per-pixel terms of the format are ready before the
+    // first trigger: the first frame is as punctual as the rest.
+    (void)renderer->prepare(config.model, width, height);
     auto map = std::make_unique<PathMap>();
     FileTree tree;
     if (int rc = tree.create(config, width, height, *map); rc != 0) return rc;

@@ -286,6 +286,61 @@ Renderer::Renderer(const SceneConfig& scene, uint64_t seed) : scene_(scene), see
     if (!std::isfinite(scene_.noiseScale)) error_ = "noise scale is not a number";
 }
 
+void Renderer::prepareStatic(Model model, uint32_t w, uint32_t h) {
+    if (static_ && static_->model == model && static_->width() == w && static_->height() == h) {
+        return;
+    }
+    const size_t n = static_cast<size_t>(w) * h;
+    auto st = std::make_shared<Static>(model, w, h, seed_);
+    st->pathSeconds.resize(n);
+    st->signal.resize(n);
+    st->interference.assign(n, 0.0f);
+    st->distanceMm.resize(n);
+    // Each pixel looks along its ray through the lens, (u, v, 1) in
+    // undistorted normalised coordinates.
+    const std::shared_ptr<const LensRays> rays = trueLensRays(w, h);
+    st->rays = rays->unit;
+    for (uint32_t y = 0; y < h; ++y) {
+        const double ay = (y + 0.5) / h;
+        for (uint32_t x = 0; x < w; ++x) {
+            const double ax = (x + 0.5) / w;
+            const size_t i = static_cast<size_t>(y) * w + x;
+            const double u = rays->u[i];
+            const double v = rays->v[i];
+            Surface s;
+            if (geometry_) {
+                const uint32_t gx = std::min<uint32_t>(static_cast<uint32_t>(ax * geometry_->width),
+                                                       geometry_->width - 1);
+                const uint32_t gy = std::min<uint32_t>(
+                    static_cast<uint32_t>(ay * geometry_->height), geometry_->height - 1);
+                s.distanceMm =
+                    geometry_->distanceMm[static_cast<size_t>(gy) * geometry_->width + gx];
+                s.reflectivity = std::clamp(scene_.reflectivity, 0.0f, 1.0f);
+                s.cosIncidence = 1.0f;
+            } else {
+                s = SceneLoader::builtinSurface(scene_, ax, ay, u, v);
+            }
+            st->distanceMm[i] = s.distanceMm;
+            st->signal[i] = signalOf(s.distanceMm, s.reflectivity, s.cosIncidence);
+            const double delay = scene_.systematicErrors ? st->errors.delaySeconds()[i] : 0.0;
+            st->pathSeconds[i] = 2.0 * s.distanceMm * 1e-3 / kSpeedOfLightMps + delay;
+            if (scene_.interference && ax >= 0.55 && ax < 0.85 && ay >= 0.15 && ay < 0.45) {
+                const double dx = (ax - 0.70) / 0.15, dy = (ay - 0.30) / 0.15;
+                st->interference[i] =
+                    static_cast<float>(1.0 - 0.2 * std::min(1.0, (dx * dx + dy * dy) / 2.0));
+            }
+        }
+    }
+    static_ = std::move(st);
+}
+
+bool Renderer::prepare(Model model, uint32_t width, uint32_t height) {
+    uint32_t w = 0, h = 0;
+    if (!valid() || !processedSize(model, width, height, w, h)) return false;
+    prepareStatic(model, w, h);
+    return true;
+}
+
 std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& state) {
     std::vector<std::vector<uint16_t>> images;
     if (!valid()) return images;
@@ -294,52 +349,7 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
     const size_t nImages = imagesPerFrame(state.acq);
     if (nImages == 0) return images;
     const size_t n = static_cast<size_t>(w) * h;
-
-    // Static per-pixel terms for this size.
-    if (!static_ || static_->model != state.model || static_->width() != w ||
-        static_->height() != h) {
-        auto st = std::make_shared<Static>(state.model, w, h, seed_);
-        st->pathSeconds.resize(n);
-        st->signal.resize(n);
-        st->interference.assign(n, 0.0f);
-        st->distanceMm.resize(n);
-        // Each pixel looks along its ray through the lens, (u, v, 1) in
-        // undistorted normalised coordinates.
-        const std::shared_ptr<const LensRays> rays = trueLensRays(w, h);
-        st->rays = rays->unit;
-        for (uint32_t y = 0; y < h; ++y) {
-            const double ay = (y + 0.5) / h;
-            for (uint32_t x = 0; x < w; ++x) {
-                const double ax = (x + 0.5) / w;
-                const size_t i = static_cast<size_t>(y) * w + x;
-                const double u = rays->u[i];
-                const double v = rays->v[i];
-                Surface s;
-                if (geometry_) {
-                    const uint32_t gx = std::min<uint32_t>(
-                        static_cast<uint32_t>(ax * geometry_->width), geometry_->width - 1);
-                    const uint32_t gy = std::min<uint32_t>(
-                        static_cast<uint32_t>(ay * geometry_->height), geometry_->height - 1);
-                    s.distanceMm =
-                        geometry_->distanceMm[static_cast<size_t>(gy) * geometry_->width + gx];
-                    s.reflectivity = std::clamp(scene_.reflectivity, 0.0f, 1.0f);
-                    s.cosIncidence = 1.0f;
-                } else {
-                    s = SceneLoader::builtinSurface(scene_, ax, ay, u, v);
-                }
-                st->distanceMm[i] = s.distanceMm;
-                st->signal[i] = signalOf(s.distanceMm, s.reflectivity, s.cosIncidence);
-                const double delay = scene_.systematicErrors ? st->errors.delaySeconds()[i] : 0.0;
-                st->pathSeconds[i] = 2.0 * s.distanceMm * 1e-3 / kSpeedOfLightMps + delay;
-                if (scene_.interference && ax >= 0.55 && ax < 0.85 && ay >= 0.15 && ay < 0.45) {
-                    const double dx = (ax - 0.70) / 0.15, dy = (ay - 0.30) / 0.15;
-                    st->interference[i] =
-                        static_cast<float>(1.0 - 0.2 * std::min(1.0, (dx * dx + dy * dy) / 2.0));
-                }
-            }
-        }
-        static_ = std::move(st);
-    }
+    prepareStatic(state.model, w, h);
     const Static& st = *static_;
 
     // Cyclic error table over the ideal phase, in raw units, for this frequency.

@@ -128,6 +128,11 @@ public:
 
     const GroundTruth& truth() const { return truth_; }
 
+    // Sets up the per-pixel terms of a device format ahead of the first
+    // frame, so that frame comes out as fast as the ones after it. False for
+    // a format the renderer cannot render.
+    bool prepare(Model model, uint32_t width, uint32_t height);
+
     // Additions: a renderer is used by one thread at a time (it caches the
     // per-pixel terms of the last size and frequency); copies are independent.
     // valid() is false when the scene could not be set up (unknown built-in,
@@ -143,6 +148,7 @@ private:
     // Additions.
     struct Geometry;
     struct Static;
+    void prepareStatic(Model model, uint32_t w, uint32_t h);
     std::string error_;
     std::shared_ptr<const Geometry> geometry_;          // scene at its native size, if any
     std::shared_ptr<const Static> static_;              // per-pixel terms for the current size
