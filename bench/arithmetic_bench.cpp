@@ -3,7 +3,6 @@
 // included), against its scalar reference built without vectorisation
 // (arithmetic_scalar.cpp) in the same run.
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <cstdint>
 #include <memory>
@@ -14,6 +13,7 @@
 #include "kyr/stages/amplitude.h"
 #include "kyr/stages/atan2CORDIC.h"
 #include "kyr/stages/subtract.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -45,16 +45,6 @@ struct Frame {
     std::shared_ptr<Image<float>> float0, float1;
 };
 
-// Pixels per second (shown as M/s or G/s), labelled with the instruction set
-// that the kernels dispatch to on this machine.
-void setRate(benchmark::State& state, bool vector = true) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["pixels"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.SetLabel(vector ? hwy::TargetName(hwy::SupportedAndGeneratedTargets().front())
-                          : "scalar");
-}
-
 // Runs `stage` once per iteration by publishing the two inputs.
 template <typename StageT, typename In, typename Out>
 void runStage(benchmark::State& state, StageT& stage, Input<In>& first, Input<In>& second,
@@ -69,7 +59,7 @@ void runStage(benchmark::State& state, StageT& stage, Input<In>& first, Input<In
         sb.fire(std::shared_ptr<In>(b));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state);
+    benchrate::setKernelPixelRate(state, true);
 }
 
 void BM_Subtract(benchmark::State& state) {
@@ -84,7 +74,7 @@ void BM_Subtract_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::subtract(*f.dcsA, *f.dcsB).get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 void BM_Amplitude(benchmark::State& state) {
@@ -99,7 +89,7 @@ void BM_Amplitude_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::amplitude(*f.diff0, *f.diff1).get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 void BM_Atan2CORDIC(benchmark::State& state) {
@@ -114,7 +104,7 @@ void BM_Atan2CORDIC_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::atan2Cordic(*f.diff0, *f.diff1).get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 void BM_Atan2CORDICFloat(benchmark::State& state) {
@@ -129,7 +119,7 @@ void BM_Atan2CORDICFloat_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::atan2Cordic(*f.float0, *f.float1).get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

@@ -30,6 +30,7 @@
 #include <set>
 
 #include "driver_stream.h"
+#include "fast_sim.h"
 #include "frame_counters.h"
 #include "kyr/platform.h"
 #include "ozr/tofcam.h"
@@ -42,21 +43,6 @@ using ozr::ControlID;
 
 constexpr const char* VIDEO = "/run/ozr320/video";
 constexpr const char* SUBDEV = "/run/ozr320/subdev";
-
-bool configureSim(benchmark::State& state) {
-    ozrsim::Config c;
-    c.model = ozrsim::Model::OZR320;
-    c.width = static_cast<uint32_t>(state.range(1));
-    c.height = static_cast<uint32_t>(state.range(2));
-    c.timing.exposureDelayUs = 0;
-    c.timing.readoutUs = 0;
-    c.temperature.timeConstantS = 0.0f;
-    if (ozrsim::configure(c) != 0) {
-        state.SkipWithError("the virtual driver refused the configuration");
-        return false;
-    }
-    return true;
-}
 
 AcquisitionMode modeOf(const benchmark::State& state) {
     return static_cast<AcquisitionMode>(state.range(0));
@@ -105,7 +91,7 @@ int64_t threadCpuNs(pid_t tid) {
 }
 
 void BM_Camera(benchmark::State& state) {
-    if (!configureSim(state)) {
+    if (!benchsim::configureFastSim(state, state.range(1), state.range(2))) {
         return;
     }
     kyr::platform::register_log_function(&benchcount::quiet);
@@ -160,7 +146,7 @@ void BM_Camera(benchmark::State& state) {
 
 // Reference: the driver alone in the same mode, one frame per iteration.
 void BM_Camera_DriverAlone(benchmark::State& state) {
-    if (!configureSim(state)) {
+    if (!benchsim::configureFastSim(state, state.range(1), state.range(2))) {
         return;
     }
     const AcquisitionMode mode = modeOf(state);

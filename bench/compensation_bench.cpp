@@ -17,6 +17,7 @@
 #include "kyr/stages/compensation/phaseOffsetCompensation.h"
 #include "kyr/stages/compensation/phaseToDistance.h"
 #include "optimized/phaseKernels.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -52,12 +53,6 @@ size_t height(const benchmark::State& s) {
     return static_cast<size_t>(s.range(1));
 }
 
-void setRate(benchmark::State& state) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
-
 // Publishes `in` to `input` once per iteration and takes the stage's output.
 template <typename Out>
 void runStage(benchmark::State& state, Source<Out>& stageOutput, Input<PhaseImage>& input,
@@ -71,7 +66,7 @@ void runStage(benchmark::State& state, Source<Out>& stageOutput, Input<PhaseImag
         source.fire(std::shared_ptr<PhaseImage>(in));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 std::unique_ptr<PhaseType<uint16_t>[]> tableCopy(const std::vector<uint16_t>& t) {
@@ -97,7 +92,7 @@ void BM_PhaseErrorLUT_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::phaseErrorLut(*in, t.data(), t.size()).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_PhaseOffset(benchmark::State& state) {
@@ -115,7 +110,7 @@ void BM_PhaseOffset_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::phaseOffset(*in, *offset).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 // Without calibration the temperature stage subtracts shift 0: the same
@@ -135,7 +130,7 @@ void BM_LinearTemp_ScalarReference(benchmark::State& state) {
         benchmark::DoNotOptimize(
             scalarref::temperatureShift(*in, 45.0f, 25.0f, 0.0f, FREQUENCY_HZ).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_PhaseToDistance(benchmark::State& state) {
@@ -150,7 +145,7 @@ void BM_PhaseToDistance_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::phaseToDistance(*in, scale).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

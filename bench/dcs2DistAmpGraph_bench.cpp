@@ -10,7 +10,6 @@
 // frames: heap calls, pixel-block heap calls and minor page faults of the
 // benchmark thread (frame_counters.h).
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <chrono>
 #include <memory>
@@ -21,6 +20,7 @@
 #include "frame_counters.h"
 #include "kyr/graphs/dcs2DistAmpGraph.h"
 #include "kyr/stage.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ void BM_DCS2DistAmpGraph(benchmark::State& state) {
         state.counters["in_actions"] =
             static_cast<double>(stageTicks() - ticksBefore) / static_cast<double>(elapsed.count());
     }
-    benchcount::setRate(state, hwy::TargetName(hwy::SupportedAndGeneratedTargets().front()));
+    benchrate::setPixelRate(state, benchrate::vectorTarget());
 }
 
 // Reference: every stage of the graph run by itself on the inputs it gets in
@@ -84,7 +84,7 @@ void BM_DCS2DistAmpGraph_StagesAlone(benchmark::State& state) {
         }
         benchcount::setPerFrameCounters(state, before);
     }
-    benchcount::setRate(state, "stages alone");
+    benchrate::setPixelRate(state, "stages alone");
 }
 
 void BM_DCS2DistAmpGraph_ScalarReference(benchmark::State& state) {
@@ -105,7 +105,7 @@ void BM_DCS2DistAmpGraph_ScalarReference(benchmark::State& state) {
         benchmark::DoNotOptimize(distance.get());
         benchmark::DoNotOptimize(amplitude.get());
     }
-    benchcount::setRate(state, "scalar");
+    benchrate::setPixelRate(state, "scalar");
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

@@ -7,7 +7,6 @@
 // graph (distance_chain.h), so that the dataflow's overhead reads as a ratio.
 // Counters per frame as in dcs2DistAmpGraph_bench.cpp.
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <memory>
 
@@ -15,6 +14,7 @@
 #include "frame_counters.h"
 #include "kyr/graphs/dcs2DistAmpGraph.h"
 #include "kyr/graphs/filterGraph.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -30,10 +30,6 @@ void timeFrames(benchmark::State& state, Fn&& frame) {
         frame();
     }
     benchcount::setPerFrameCounters(state, before);
-}
-
-const char* vectorTarget() {
-    return hwy::TargetName(hwy::SupportedAndGeneratedTargets().front());
 }
 
 void BM_DistAmpChain(benchmark::State& state) {
@@ -60,7 +56,7 @@ void BM_DistAmpChain(benchmark::State& state) {
             benchmark::DoNotOptimize(amplitude.value().get());
         });
     }
-    benchcount::setRate(state, vectorTarget());
+    benchrate::setPixelRate(state, benchrate::vectorTarget());
 }
 
 void BM_DistAmpChain_StagesAlone(benchmark::State& state) {
@@ -76,7 +72,7 @@ void BM_DistAmpChain_StagesAlone(benchmark::State& state) {
             filterStages.run();
         });
     }
-    benchcount::setRate(state, "stages alone");
+    benchrate::setPixelRate(state, "stages alone");
 }
 
 // The filter graph's inputs: distance and amplitude of the DCS frame.
@@ -107,7 +103,7 @@ void BM_FilterGraph(benchmark::State& state) {
             benchmark::DoNotOptimize(amplitude.value().get());
         });
     }
-    benchcount::setRate(state, vectorTarget());
+    benchrate::setPixelRate(state, benchrate::vectorTarget());
 }
 
 void BM_FilterGraph_StagesAlone(benchmark::State& state) {
@@ -118,7 +114,7 @@ void BM_FilterGraph_StagesAlone(benchmark::State& state) {
         FilterStagesAlone stages(in.stages.distanceImage, in.stages.amplitudeImage, in.dcs);
         timeFrames(state, [&] { stages.run(); });
     }
-    benchcount::setRate(state, "stages alone");
+    benchrate::setPixelRate(state, "stages alone");
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

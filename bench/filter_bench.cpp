@@ -2,7 +2,6 @@
 // stage of the dataflow (output allocation included), against its scalar
 // reference built without vectorisation (filter_scalar.cpp) in the same run.
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include "kyr/image.h"
 #include "kyr/stages/filters/kernelFilter.h"
 #include "optimized/filterKernels.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -44,14 +44,6 @@ std::shared_ptr<Image<T>> scene(const benchmark::State& state) {
     return img;
 }
 
-void setRate(benchmark::State& state, bool vector) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["pixels"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.SetLabel(vector ? hwy::TargetName(hwy::SupportedAndGeneratedTargets().front())
-                          : "scalar");
-}
-
 template <class Kernel>
 void BM_Filter(benchmark::State& state) {
     using Img = Image<typename Kernel::Type>;
@@ -66,7 +58,7 @@ void BM_Filter(benchmark::State& state) {
         source.fire(std::shared_ptr<Img>(in));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state, true);
+    benchrate::setKernelPixelRate(state, true);
 }
 
 template <class Kernel>
@@ -77,7 +69,7 @@ void BM_Filter_ScalarReference(benchmark::State& state) {
         const auto out = scalarref::kernelFilter(kernel, *in);
         benchmark::DoNotOptimize(out.get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

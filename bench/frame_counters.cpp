@@ -81,13 +81,6 @@ void setPerFrameCounters(benchmark::State& state, const ResourceCount& before) {
         perFrame(static_cast<double>(after.minorFaults - before.minorFaults));
 }
 
-void setRate(benchmark::State& state, const char* label) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["pixels"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.SetLabel(label);
-}
-
 void quiet(kyr::platform::LogLevel, const char*, va_list) {}
 
 }  // namespace benchcount

@@ -32,10 +32,6 @@ struct ResourceCount {
 // (frame) since `before`.
 void setPerFrameCounters(benchmark::State& state, const ResourceCount& before);
 
-// Counter "pixels" (per second, of a state.range(0) x state.range(1) frame)
-// and the label.
-void setRate(benchmark::State& state, const char* label);
-
 // Keeps the log quiet while graphs are built and run (a benchmark must not
 // print into its table).
 void quiet(kyr::platform::LogLevel, const char*, va_list);

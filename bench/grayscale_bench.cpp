@@ -13,6 +13,7 @@
 #include "kyr/image.h"
 #include "kyr/stages/compensation/dsnuCompensation.h"
 #include "kyr/stages/compensation/prnuCompensation.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -35,12 +36,6 @@ size_t height(const benchmark::State& s) {
     return static_cast<size_t>(s.range(1));
 }
 
-void setRate(benchmark::State& state) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
-
 // Publishes `in` to the stage once per iteration and takes its output.
 void runStage(benchmark::State& state, Stage<Image16>& stage, Input<Image16>& input,
               const std::shared_ptr<Image16>& in) {
@@ -52,7 +47,7 @@ void runStage(benchmark::State& state, Stage<Image16>& stage, Input<Image16>& in
         source.fire(std::shared_ptr<Image16>(in));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 // Hands the stage the benchmark's offset image as its calibration.
@@ -82,7 +77,7 @@ void BM_DSNUCompensation_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::dsnu(*in, *offset).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_PRNUCompensation(benchmark::State& state) {
@@ -98,7 +93,7 @@ void BM_PRNUCompensation_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::prnu(*in, *reciprocal).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

@@ -16,6 +16,7 @@
 #include "kyr/stages/filters/interferenceDetection.h"
 #include "kyr/stages/filters/interferenceMask.h"
 #include "kyr/stages/filters/latch.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -57,12 +58,6 @@ size_t height(const benchmark::State& s) {
     return static_cast<size_t>(s.range(1));
 }
 
-void setRate(benchmark::State& state) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
-
 // Publishes the four DCS images to `inputs`, then `extra` (if any) to
 // `extraInput`, once per iteration, and takes the stage's output.
 template <typename StageT>
@@ -79,7 +74,7 @@ void runStage(benchmark::State& state, StageT& stage, Input<Image16> (&inputs)[4
         if (extraInput != nullptr) other.fire(std::shared_ptr<Image16>(extra));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_InterferenceMask(benchmark::State& state) {
@@ -95,7 +90,7 @@ void BM_InterferenceMask_ScalarReference(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(scalarref::interferenceMask(f.dcs, *f.dsnu, THRESHOLD).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_InterferenceDetection(benchmark::State& state) {
@@ -114,7 +109,7 @@ void BM_InterferenceDetection_ScalarReference(benchmark::State& state) {
         benchmark::DoNotOptimize(
             scalarref::interferenceDetection(f.dcs, *f.distance, THRESHOLD, true, *last).get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_Latch(benchmark::State& state) {
@@ -130,7 +125,7 @@ void BM_Latch(benchmark::State& state) {
         mask.fire(std::shared_ptr<Image16>(f.mask));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_Latch_ScalarReference(benchmark::State& state) {
@@ -140,7 +135,7 @@ void BM_Latch_ScalarReference(benchmark::State& state) {
         held = scalarref::latch(*f.distance, *f.mask, *held);
         benchmark::DoNotOptimize(held.get());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

@@ -3,7 +3,6 @@
 // against its scalar reference built without vectorisation (mask_scalar.cpp)
 // in the same run. Rates read as Mpixel/s.
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <cstdint>
 #include <functional>
@@ -21,6 +20,7 @@
 #include "kyr/stages/saturationMask.h"
 #include "kyr/stages/stitch.h"
 #include "mask_scalar.h"
+#include "pixel_rate.h"
 
 namespace {
 
@@ -67,14 +67,6 @@ size_t height(const benchmark::State& s) {
     return static_cast<size_t>(s.range(1));
 }
 
-void setRate(benchmark::State& state, bool vector) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-    state.SetLabel(vector ? hwy::TargetName(hwy::SupportedAndGeneratedTargets().front())
-                          : "scalar");
-}
-
 // Runs a stage once per iteration by publishing one image to each input fed.
 class StageRun {
 public:
@@ -95,7 +87,7 @@ public:
             for (const auto& fire : fires) fire();
             benchmark::DoNotOptimize(result.value().get());
         }
-        setRate(state, true);
+        benchrate::setKernelPixelRate(state, true);
     }
 
 private:
@@ -108,7 +100,7 @@ void runScalar(benchmark::State& state, Fn reference) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(reference().get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 void BM_SaturationMask4(benchmark::State& state) {

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "driver_stream.h"
+#include "fast_sim.h"
 #include "kyr/pipelines/dcs4Pipeline.h"
 #include "kyr/sensors/hwmonSensor.h"
 #include "kyr/sensors/v4l2Sensor.h"
@@ -24,23 +25,8 @@
 
 namespace {
 
-bool configureSim(benchmark::State& state) {
-    ozrsim::Config c;
-    c.model = ozrsim::Model::OZR320;
-    c.width = static_cast<uint32_t>(state.range(0));
-    c.height = static_cast<uint32_t>(state.range(1));
-    c.timing.exposureDelayUs = 0;
-    c.timing.readoutUs = 0;
-    c.temperature.timeConstantS = 0.0f;
-    if (ozrsim::configure(c) != 0) {
-        state.SkipWithError("the virtual driver refused the configuration");
-        return false;
-    }
-    return true;
-}
-
 void BM_DCS4Pipeline(benchmark::State& state) {
-    if (!configureSim(state)) {
+    if (!benchsim::configureFastSim(state, state.range(0), state.range(1))) {
         return;
     }
     {
@@ -80,7 +66,7 @@ BENCHMARK(BM_DCS4Pipeline)->Args({320, 240})->Args({640, 480})->UseRealTime();
 
 // Reference: the driver alone, one frame per iteration.
 void BM_DriverOnly(benchmark::State& state) {
-    if (!configureSim(state)) {
+    if (!benchsim::configureFastSim(state, state.range(0), state.range(1))) {
         return;
     }
     DriverStream stream(ozr320Paths.videoPath, ozr320Paths.subdevPath, 4);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ozr/pointCloud.h"
+#include "pixel_rate.h"
 #include "point_scalar.h"
 
 namespace {
@@ -37,12 +38,6 @@ std::vector<uint16_t> distances(size_t n) {
     return d;
 }
 
-void setRate(benchmark::State& state) {
-    state.counters["Mpixel/s"] =
-        benchmark::Counter(static_cast<double>(state.range(0) * state.range(1)) / 1e6,
-                           benchmark::Counter::kIsIterationInvariantRate);
-}
-
 void BM_PointCloud(benchmark::State& state, ozr::CodedPixels coded) {
     const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
     ozr::RayTable rays;
@@ -53,7 +48,7 @@ void BM_PointCloud(benchmark::State& state, ozr::CodedPixels coded) {
         ozr::toPointCloud(d.data(), rays, xyz, coded);
         benchmark::DoNotOptimize(xyz.data());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_PointCloudScalar(benchmark::State& state) {
@@ -66,7 +61,7 @@ void BM_PointCloudScalar(benchmark::State& state) {
         benchref::pointsFromDistance(d.data(), rays.x(), rays.y(), rays.z(), xyz.data(), d.size());
         benchmark::DoNotOptimize(xyz.data());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void BM_RayTable(benchmark::State& state) {
@@ -76,7 +71,7 @@ void BM_RayTable(benchmark::State& state) {
         rays.build(lensFor(w, h), w, h);
         benchmark::DoNotOptimize(rays.x());
     }
-    setRate(state);
+    benchrate::setMpixelRate(state);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {

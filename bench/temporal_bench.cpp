@@ -3,7 +3,6 @@
 // output allocation included), against its scalar reference built without
 // vectorisation (temporal_scalar.cpp) in the same run.
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include "kyr/image.h"
 #include "kyr/stages/filters/kalmanFilter.h"
 #include "kyr/stages/filters/temporalFilter.h"
+#include "pixel_rate.h"
 #include "temporal_scalar.h"
 
 namespace {
@@ -48,14 +48,6 @@ Scene makeScene(const benchmark::State& state) {
     return Scene(static_cast<size_t>(state.range(0)), static_cast<size_t>(state.range(1)));
 }
 
-void setRate(benchmark::State& state, bool vector) {
-    const double pixels = static_cast<double>(state.range(0) * state.range(1));
-    state.counters["pixels"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.SetLabel(vector ? hwy::TargetName(hwy::SupportedAndGeneratedTargets().front())
-                          : "scalar");
-}
-
 void BM_TemporalFilter(benchmark::State& state) {
     const Scene scene = makeScene(state);
     TemporalFilter stage;
@@ -71,7 +63,7 @@ void BM_TemporalFilter(benchmark::State& state) {
         source.fire(std::shared_ptr<Img>(scene.distance[f++ % FRAMES]));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state, true);
+    benchrate::setKernelPixelRate(state, true);
 }
 
 void BM_TemporalFilter_ScalarReference(benchmark::State& state) {
@@ -84,7 +76,7 @@ void BM_TemporalFilter_ScalarReference(benchmark::State& state) {
                                             TemporalFilter::DEFAULT_THRESHOLD);
         benchmark::DoNotOptimize(average.get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 void BM_KalmanFilter(benchmark::State& state) {
@@ -105,7 +97,7 @@ void BM_KalmanFilter(benchmark::State& state) {
         amplitude.fire(std::shared_ptr<Img>(scene.amplitude[f++ % FRAMES]));
         benchmark::DoNotOptimize(result.value().get());
     }
-    setRate(state, true);
+    benchrate::setKernelPixelRate(state, true);
 }
 
 void BM_KalmanFilter_ScalarReference(benchmark::State& state) {
@@ -123,7 +115,7 @@ void BM_KalmanFilter_ScalarReference(benchmark::State& state) {
         ++f;
         benchmark::DoNotOptimize(out.get());
     }
-    setRate(state, false);
+    benchrate::setKernelPixelRate(state, false);
 }
 
 #define SENSOR_SIZES ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480})

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ozrsim.h"
+#include "support/sim_config.h"
 
 namespace ozrsim::test {
 
@@ -23,12 +24,7 @@ class SimTest : public ::testing::Test {
 protected:
     // Fast and deterministic defaults for tests.
     static Config testConfig(Model model = Model::OZR320) {
-        Config c;
-        c.model = model;
-        c.timing.exposureDelayUs = 200;
-        c.timing.readoutUs = 50;
-        c.temperature.timeConstantS = 0.0f;
-        return c;
+        return testsupport::fastSimConfig(model);
     }
     void start(const Config& c) { ASSERT_EQ(configure(c), 0); }
     void TearDown() override { reset(); }

@@ -3,53 +3,27 @@
 // amplitude.
 #pragma once
 
-#include <array>
 #include <cstddef>
-#include <cstdint>
 
 #include "kyr/graphs/dcs12To4HDRGraph.h"
-#include "kyr/graphs/dcs2DistAmpGraph.h"
-#include "kyr/graphs/filterGraph.h"
-#include "kyr/image.h"
-#include "kyr/ozrSensorPipeline.h"
-#include "kyr/phaseType.h"
-#include "kyr/source.h"
+#include "kyr/pipelines/distAmpPipelineBase.h"
 
-class HDRDistAmplitudePipeline : public OZRSensorPipeline {
+// The merging graph, in a base of its own so that it is built before and
+// torn down after the graphs it feeds.
+struct HDRMergeGraphHolder {
+    DCS12To4HDRGraph dcs12To4HDRGraph;
+};
+
+// The DCS outputs are the twelve raw images; distance, amplitude and phase
+// come from the merged ones.
+class HDRDistAmplitudePipeline : private HDRMergeGraphHolder, public DistAmpPipelineBase<12> {
 public:
     static constexpr size_t NDCS = 12;
-    static constexpr uint32_t INITIAL_MODULATION_FREQ_HZ = 10000000;
-
-    // What an application sink connects to. The DCS images are the twelve
-    // raw ones; distance, amplitude and phase come from the merged images.
-    struct pipelineOutputs {
-        Source<Image<uint16_t>>* amplitude = nullptr;
-        Source<Image<uint16_t>>* distance = nullptr;
-        std::array<Source<Image<uint16_t>>*, NDCS> dcs{};
-        Source<Image<PhaseType<uint16_t>>>* phase = nullptr;
-    };
 
     // Puts `source` in DIST_AMP_HDR and takes its modulation frequency; the
-    // source must outlive the pipeline.
+    // source must outlive the pipeline. ENABLE_DCS_ROLLING_MODE is refused
+    // as a control; every other one goes to the HDR graph first, then as in
+    // DistAmpPipelineBase::setControl.
     explicit HDRDistAmplitudePipeline(OZRSensorSourceIF& source);
     ~HDRDistAmplitudePipeline() override;
-
-    // ENABLE_DCS_ROLLING_MODE and ACQUISITION_MODE other than DIST_AMP_HDR
-    // are refused (kyr::status::NOT_HANDLED). MODULATION_FREQ_HZ is set on
-    // the source first and the frequency it reports goes on. Every other
-    // control is offered to the HDR graph, the DCS-to-distance graph, the
-    // filter graph and the source, in that order; 0 when at least one took
-    // it, else NOT_HANDLED.
-    int setControl(ozr::ControlID id, int32_t value) override;
-    // Answered by the first of the same layers that knows the control;
-    // NOT_HANDLED when none does.
-    int getControl(ozr::ControlID id, int& value) override;
-
-    const pipelineOutputs& getOutputs() const { return outputs; }
-
-private:
-    pipelineOutputs outputs;
-    DCS12To4HDRGraph dcs12To4HDRGraph;
-    DCS2DistAmpGraph dcsToDistAmpGraph;
-    FilterGraph filterGraph;
 };

@@ -10,13 +10,14 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "optimized/blockLoop-inl.h"
-#include "optimized/overlap.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <utility>
+
+#include "optimized/blockLoop-inl.h"
+#include "optimized/overlap.h"
+#include "optimized/pairStep-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace kyr::kernels {
@@ -25,15 +26,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // ---------------------------------------------------------------- Subtract
 
-struct SubtractStep {
-    template <class DU>
-    static constexpr size_t maxBlock(DU du) {
-        return hn::MaxLanes(du);
-    }
-    template <class DU>
-    static size_t block(DU du) {
-        return hn::Lanes(du);
-    }
+struct SubtractStep : OneVectorBlock {
     template <class DU>
     static HWY_INLINE void run(DU du, int16_t* out, const uint16_t* minuend,
                                const uint16_t* subtrahend) {
@@ -46,30 +39,6 @@ struct SubtractStep {
 void SubtractImpl(const uint16_t* minuend, const uint16_t* subtrahend, int16_t* out, size_t count) {
     ForEachBlock<SubtractStep>(hn::ScalableTag<uint16_t>(), count, out, minuend, subtrahend);
 }
-
-// Steps over two vectors of 32-bit lanes, so at least eight pixels, of
-// 16-bit (or float) inputs and 16-bit results; Lanes32 is the per-lane
-// computation.
-template <class Lanes32>
-struct PairStep {
-    template <class D32>
-    static constexpr size_t maxBlock(D32 d) {
-        return 2 * hn::MaxLanes(d);
-    }
-    template <class D32>
-    static size_t block(D32 d) {
-        return 2 * hn::Lanes(d);
-    }
-    template <class D32, typename In>
-    static HWY_INLINE void run(D32 d, uint16_t* out, const In* a, const In* b) {
-        const hn::Rebind<uint16_t, D32> du16;
-        const size_t lanes = hn::Lanes(d);
-        const auto first = Lanes32::compute(d, a, b);
-        const auto second = Lanes32::compute(d, a + lanes, b + lanes);
-        hn::StoreU(hn::DemoteTo(du16, first), du16, out);
-        hn::StoreU(hn::DemoteTo(du16, second), du16, out + lanes);
-    }
-};
 
 // --------------------------------------------------------------- Amplitude
 

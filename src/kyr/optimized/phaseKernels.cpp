@@ -18,6 +18,7 @@
 
 #include "optimized/blockLoop-inl.h"
 #include "optimized/overlap.h"
+#include "optimized/pairStep-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace kyr::kernels {
@@ -27,18 +28,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 // ------------------------------------------------------------ Subtractions
 
 // Steps over one vector of 16-bit lanes; raw phases wrap modulo 65536.
-struct Phase16Step {
-    template <class DU>
-    static constexpr size_t maxBlock(DU du) {
-        return hn::MaxLanes(du);
-    }
-    template <class DU>
-    static size_t block(DU du) {
-        return hn::Lanes(du);
-    }
-};
-
-struct SubtractPhaseStep : Phase16Step {
+struct SubtractPhaseStep : OneVectorBlock {
     template <class DU>
     static HWY_INLINE void run(DU du, uint16_t* out, const uint16_t* phase,
                                const uint16_t* offset) {
@@ -46,7 +36,7 @@ struct SubtractPhaseStep : Phase16Step {
     }
 };
 
-struct SubtractShiftStep : Phase16Step {
+struct SubtractShiftStep : OneVectorBlock {
     uint16_t shift;
     template <class DU>
     HWY_INLINE void run(DU du, uint16_t* out, const uint16_t* phase) const {
@@ -62,29 +52,13 @@ void SubtractShiftImpl(const uint16_t* phase, uint16_t shift, uint16_t* out, siz
     ForEachBlock(SubtractShiftStep{{}, shift}, hn::ScalableTag<uint16_t>(), count, out, phase);
 }
 
-// Steps over two vectors of 32-bit lanes of 16-bit phases; `Lanes32` turns
-// one vector of phases (zero-extended) into one of 16-bit results.
-template <class Lanes32>
-struct PhasePairStep : Lanes32 {
-    template <class D32>
-    static constexpr size_t maxBlock(D32 d) {
-        return 2 * hn::MaxLanes(d);
-    }
-    template <class D32>
-    static size_t block(D32 d) {
-        return 2 * hn::Lanes(d);
-    }
-    template <class D32>
-    HWY_INLINE void run(D32 d, uint16_t* out, const uint16_t* phase) const {
-        const hn::RebindToUnsigned<D32> du;
-        const hn::Rebind<uint16_t, D32> du16;
-        const size_t lanes = hn::Lanes(d);
-        const auto a = hn::PromoteTo(du, hn::LoadU(du16, phase));
-        const auto b = hn::PromoteTo(du, hn::LoadU(du16, phase + lanes));
-        hn::StoreU(hn::DemoteTo(du16, Lanes32::compute(d, a)), du16, out);
-        hn::StoreU(hn::DemoteTo(du16, Lanes32::compute(d, b)), du16, out + lanes);
-    }
-};
+// Raw phases zero-extended to the 32-bit lanes of `d`.
+template <class D32>
+HWY_INLINE hn::Vec<hn::RebindToUnsigned<D32>> LoadPhases(D32, const uint16_t* phase) {
+    const hn::RebindToUnsigned<D32> du;
+    const hn::Rebind<uint16_t, D32> du16;
+    return hn::PromoteTo(du, hn::LoadU(du16, phase));
+}
 
 // ------------------------------------------------------- Phase error table
 
@@ -94,9 +68,10 @@ struct PhasePairStep : Lanes32 {
 struct PhaseErrorLanes {
     const uint32_t* wide;
     uint32_t size;
-    template <class DI, class VU>
-    HWY_INLINE hn::Vec<DI> compute(DI di, VU p) const {
+    template <class DI>
+    HWY_INLINE hn::Vec<DI> compute(DI di, const uint16_t* phase) const {
         const hn::RebindToUnsigned<DI> du;
+        const auto p = LoadPhases(di, phase);
         const auto k = hn::ShiftRight<16>(hn::Mul(p, hn::Set(du, size)));
         const auto error = hn::GatherIndex(du, wide, hn::BitCast(di, k));
         return hn::BitCast(di, hn::And(hn::Sub(p, error), hn::Set(du, 0xFFFFu)));
@@ -105,7 +80,7 @@ struct PhaseErrorLanes {
 
 void PhaseErrorImpl(const uint16_t* phase, const uint32_t* wide, size_t size, uint16_t* out,
                     size_t count) {
-    const PhasePairStep<PhaseErrorLanes> step{{wide, static_cast<uint32_t>(size)}};
+    const PairStep<PhaseErrorLanes> step{{wide, static_cast<uint32_t>(size)}};
     ForEachBlock(step, hn::ScalableTag<int32_t>(), count, out, phase);
 }
 
@@ -117,9 +92,10 @@ void PhaseErrorImpl(const uint16_t* phase, const uint32_t* wide, size_t size, ui
 // per-pixel rule.
 struct DistanceLanes {
     float scale;
-    template <class DI, class VU>
-    HWY_INLINE hn::Vec<DI> compute(DI di, VU p) const {
+    template <class DI>
+    HWY_INLINE hn::Vec<DI> compute(DI di, const uint16_t* phase) const {
         const hn::Rebind<float, DI> df;
+        const auto p = LoadPhases(di, phase);
         const auto radians =
             hn::Div(hn::Mul(hn::ConvertTo(df, hn::BitCast(di, p)), hn::Set(df, kyr::TWO_PI_F)),
                     hn::Set(df, kyr::PHASE_FULL_SCALE_F));
@@ -135,7 +111,7 @@ void PhaseToDistanceImpl(const uint16_t* phase, float scale, uint16_t* out, size
         out[i] = phaseToDistancePixel(phase[i], scale);
     }
 #else
-    const PhasePairStep<DistanceLanes> step{{scale}};
+    const PairStep<DistanceLanes> step{{scale}};
     ForEachBlock(step, hn::ScalableTag<int32_t>(), count, out, phase);
 #endif
 }

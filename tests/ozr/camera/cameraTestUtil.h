@@ -18,6 +18,7 @@
 #include "ozr/tofcam.h"
 #include "ozrsim.h"
 #include "support/log_capture.h"
+#include "support/sim_config.h"
 
 namespace camtest {
 
@@ -31,11 +32,7 @@ class CameraOnSim : public ::testing::TestWithParam<ozrsim::Model> {
 protected:
     // Fast frames, a die temperature that stays put, no systematic errors.
     ozrsim::Config config() const {
-        ozrsim::Config c;
-        c.model = GetParam();
-        c.timing.exposureDelayUs = 200;
-        c.timing.readoutUs = 50;
-        c.temperature.timeConstantS = 0.0f;
+        ozrsim::Config c = testsupport::fastSimConfig(GetParam());
         c.scene.systematicErrors = false;
         return c;
     }

@@ -36,4 +36,7 @@ public:
 private:
     std::shared_ptr<Image<PhaseType<uint16_t>>> phaseOffsetImage;
     bool enabled = true;
+    // phaseOffsetImage is the stage's own zero image, not calibration (until
+    // the next lookup or setPhaseOffsetImage).
+    bool zeroOffset = false;
 };

@@ -24,6 +24,7 @@
 #include "ozr/tofcam.h"
 #include "ozrsim.h"
 #include "platforms/linux/video_buffer_pool.h"
+#include "support/sim_config.h"
 
 namespace {
 
@@ -123,14 +124,10 @@ protected:
 
     RunResult run(unsigned char marker) {
         const auto [model, mode] = GetParam();
-        ozrsim::Config c;
-        c.model = model;
+        ozrsim::Config c = testsupport::fastSimConfig(model);
         c.calibration = ozrsim::Calibration::Synthetic;
         c.scene.name = "boxes";
         c.scene.interference = true;
-        c.timing.exposureDelayUs = 200;
-        c.timing.readoutUs = 50;
-        c.temperature.timeConstantS = 0.0f;
         RunResult result;
         if (ozrsim::configure(c) != 0) {
             ADD_FAILURE() << "virtual driver not configured";

@@ -29,6 +29,7 @@
 #include "kyr/sources/ozrSensorSourceIF.h"
 #include "kyr/stage.h"
 #include "ozrsim.h"
+#include "support/sim_config.h"
 
 namespace testsupport {
 
@@ -202,11 +203,7 @@ protected:
 
     // Fast frames, a temperature that stays put, no systematic errors.
     static ozrsim::Config config() {
-        ozrsim::Config c;
-        c.model = model();
-        c.timing.exposureDelayUs = 200;
-        c.timing.readoutUs = 50;
-        c.temperature.timeConstantS = 0.0f;
+        ozrsim::Config c = testsupport::fastSimConfig(model());
         c.scene.systematicErrors = false;
         return c;
     }

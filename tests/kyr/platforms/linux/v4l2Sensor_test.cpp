@@ -14,6 +14,7 @@
 #include "ozrsim.h"
 #include "scene.h"
 #include "support/log_capture.h"
+#include "support/sim_config.h"
 
 namespace {
 
@@ -37,13 +38,9 @@ class V4l2SensorSim : public ::testing::Test {
 protected:
     // A small sensor and fast frames.
     static ozrsim::Config config(ozrsim::Model model = ozrsim::Model::OZR320) {
-        ozrsim::Config c;
-        c.model = model;
+        ozrsim::Config c = testsupport::fastSimConfig(model);
         c.width = model == ozrsim::Model::OZR320 ? 32 : 64;
         c.height = model == ozrsim::Model::OZR320 ? 24 : 12;
-        c.timing.exposureDelayUs = 200;
-        c.timing.readoutUs = 50;
-        c.temperature.timeConstantS = 0.0f;
         return c;
     }
     void start(const ozrsim::Config& c) {

@@ -30,14 +30,11 @@ int DSNUCompensation::action() {
     // counts as missing. The zero image made then is the stage's own, and a
     // later frame of yet another size gets a new one without a word.
     if (!dsnuOffsetImage || !kyr::kernels::sameSize(*dsnuOffsetImage, *in)) {
-        if (!zeroOffset) {
-            KYR_LOG_WARN(
-                "DNSU compensation enabled but no offset image available. Using zero offset.");
-        }
-        dsnuOffsetImage = kyr::kernels::filledImage<uint16_t>(*in, 0);
-        zeroOffset = true;
-        if (!dsnuOffsetImage) {
-            return kyr::status::NO_MEMORY;
+        const int rStandIn = kyr::kernels::standInCalibration<uint16_t>(
+            dsnuOffsetImage, *in, 0, zeroOffset,
+            "DNSU compensation enabled but no offset image available. Using zero offset.");
+        if (rStandIn != kyr::status::OK) {
+            return rStandIn;
         }
     }
     auto out = Image<uint16_t>::createNewBuffer(in->getWidth(), in->getHeight());

@@ -1,10 +1,10 @@
 #include "kyr/stages/compensation/phaseOffsetCompensation.h"
 
-#include <cstring>
 #include <utility>
 
 #include "calibration/calibrationLookup.h"
 #include "core/stages/compensation/phaseImage.h"
+#include "core/stages/filledImage.h"
 #include "kyr/status.h"
 #include "optimized/phaseKernels.h"
 
@@ -18,6 +18,7 @@ void PhaseOffsetCompensation::setModulationFrequency(uint32_t hz) {
     PhaseOffsetData data;
     (void)lookUpCalibrationData(hz, data);
     phaseOffsetImage = data.offsetImage;
+    zeroOffset = false;
     if (!phaseOffsetImage && enabled) {
         KYR_LOG_WARN(
             "No phase offset image available for modulation frequency %u Hz. Phase offset "
@@ -29,6 +30,7 @@ void PhaseOffsetCompensation::setModulationFrequency(uint32_t hz) {
 void PhaseOffsetCompensation::setPhaseOffsetImage(
     std::shared_ptr<Image<PhaseType<uint16_t>>> image) {
     phaseOffsetImage = std::move(image);
+    zeroOffset = false;
 }
 
 int PhaseOffsetCompensation::action() {
@@ -43,16 +45,12 @@ int PhaseOffsetCompensation::action() {
     // An offset image with fewer pixels than the frame (for example after a
     // change of image size) cannot serve it: it counts as missing.
     if (!phaseOffsetImage || phaseOffsetImage->pixelCount() < in->pixelCount()) {
-        auto zero = kyr::kernels::newPhaseImageLike(*in);
-        if (!zero) {
-            return kyr::status::NO_MEMORY;
-        }
-        if (zero->size() != 0) {
-            std::memset(static_cast<void*>(zero->getData()), 0, zero->size());
-        }
-        phaseOffsetImage = std::move(zero);
-        KYR_LOG_WARN(
+        const int rStandIn = kyr::kernels::standInCalibration(
+            phaseOffsetImage, *in, PhaseType<uint16_t>(), zeroOffset,
             "Phase offset compensation enabled but no offset image available. Using zero offset.");
+        if (rStandIn != kyr::status::OK) {
+            return rStandIn;
+        }
     }
     auto out = kyr::kernels::newPhaseImageLike(*in);
     if (!out) {

@@ -52,14 +52,11 @@ int PRNUCompensation::action() {
     // as missing. The unity image made then is the stage's own, and a later
     // frame of yet another size gets a new one without a word.
     if (!prnuReciprocal || prnuReciprocal->pixelCount() != in->pixelCount()) {
-        if (!unityGain) {
-            KYR_LOG_WARN(
-                "PRNU compensation enabled but no gain image available. Using unity gain.");
-        }
-        prnuReciprocal = kyr::kernels::filledImage(*in, kyr::kernels::PRNU_UNITY);
-        unityGain = true;
-        if (!prnuReciprocal) {
-            return kyr::status::NO_MEMORY;
+        const int rStandIn = kyr::kernels::standInCalibration(
+            prnuReciprocal, *in, kyr::kernels::PRNU_UNITY, unityGain,
+            "PRNU compensation enabled but no gain image available. Using unity gain.");
+        if (rStandIn != kyr::status::OK) {
+            return rStandIn;
         }
     }
     auto out = Image<uint16_t>::createNewBuffer(in->getWidth(), in->getHeight());
