@@ -68,8 +68,10 @@ Lens trueLens(uint32_t width, uint32_t height) {
 std::shared_ptr<const LensRays> trueLensRays(uint32_t width, uint32_t height) {
     // The renderer of every new configuration asks again; most ask for the
     // size of the one before.
-    static std::mutex mutex;
-    static std::shared_ptr<const LensRays> last;
+    // Never destroyed: the driver's worker may still be rendering while the
+    // process exits.
+    static std::mutex& mutex = *new std::mutex;
+    static std::shared_ptr<const LensRays>& last = *new std::shared_ptr<const LensRays>;
     const std::lock_guard<std::mutex> lock(mutex);
     if (last && last->width == width && last->height == height) return last;
     auto rays = std::make_shared<LensRays>();

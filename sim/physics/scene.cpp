@@ -58,12 +58,13 @@ float signalOf(float distanceMm, float reflectivity, float cosIncidence) {
 }
 
 // Table of cos over one turn in 65536 steps, with one extra entry so that a
-// linear interpolation can read index + 1.
+// linear interpolation can read index + 1. Never destroyed: the driver's
+// worker may still be rendering while the process exits.
 const std::vector<float>& cosTable() {
-    static const std::vector<float> table = [] {
-        std::vector<float> t(65537);
-        for (size_t i = 0; i < t.size(); ++i) {
-            t[i] = static_cast<float>(std::cos(2.0 * std::numbers::pi * i / 65536.0));
+    static const std::vector<float>& table = *[] {
+        auto* t = new std::vector<float>(65537);
+        for (size_t i = 0; i < t->size(); ++i) {
+            (*t)[i] = static_cast<float>(std::cos(2.0 * std::numbers::pi * i / 65536.0));
         }
         return t;
     }();
