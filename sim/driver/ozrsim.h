@@ -55,8 +55,17 @@
 //   temperature.timeConstantS); the hwmon input file always reads the
 //   current value in millidegrees Celsius.
 //
-// Limits of the emulation: a descriptor duplicated with dup()/fcntl() is an
-// ordinary descriptor that serves nothing; select() and epoll see a node as
+// Descriptors: as with the kernel, a descriptor duplicated from a node's
+// (dup, dup2, dup3, fcntl F_DUPFD/F_DUPFD_CLOEXEC) refers to the same open
+// file: it owns the same buffers and stream, has the same priority, event
+// subscriptions and O_NONBLOCK flag. Closing one leaves the others working;
+// the open file is released (its stream stopped, its buffers freed) when the
+// last one is closed, by close(), close_range(), closefrom() or a dup2()
+// over it.
+//
+// Limits of the emulation: a node opened, duplicated or driven through
+// syscall() directly is not seen (openat2, for instance, has no C library
+// wrapper to follow); select() and epoll see a node as
 // readable whenever poll() would report anything (and a pending control
 // event also as an exception, where the kernel has urgent data on local
 // sockets); the nodes offer no read()/write() I/O (EINVAL); getcwd() inside
