@@ -48,8 +48,9 @@
 //   (its sequence number is skipped). No trigger, no frame, unless
 //   timing.freeRun is set: then a frame is acquired every framePeriodUs
 //   after STREAMON, for generic V4L2 tools that know nothing of the trigger;
-//   S_PARM sets that period within the frame intervals enumerated (from the
-//   time one frame takes to 10 s).
+//   S_PARM sets that period, to the microsecond, within the continuous range
+//   of frame intervals enumerated (from the time one frame takes to 10 s);
+//   G_PARM reports it.
 // - Temperature: the die warms while streaming towards temperature.hotC and
 //   cools towards temperature.startC when idle (first order, time constant
 //   temperature.timeConstantS); the hwmon input file always reads the

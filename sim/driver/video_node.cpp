@@ -113,17 +113,20 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, Handle h, uns
             return 0;
         }
         case VIDIOC_ENUM_FRAMEINTERVALS: {
-            // Any period from one frame's acquisition time up to 10 s, to the
-            // microsecond.
+            // Any period from one frame's acquisition time up to 10 s. S_PARM
+            // takes any interval in the range (and rounds it to the
+            // microsecond the timing is kept in), so the range is continuous:
+            // a client asking for 30 frames per second, whose period is no
+            // whole number of microseconds, finds its rate inside it.
             auto* s = static_cast<v4l2_frmivalenum*>(arg);
             if (s->index != 0 || s->pixel_format != V4L2_PIX_FMT_Y16 || s->width != width_ ||
                 s->height != height_) {
                 return -EINVAL;
             }
-            s->type = V4L2_FRMIVAL_TYPE_STEPWISE;
+            s->type = V4L2_FRMIVAL_TYPE_CONTINUOUS;
             s->stepwise.min = microseconds(minFramePeriodUsLocked());
             s->stepwise.max = microseconds(MAX_FRAME_PERIOD_US);
-            s->stepwise.step = microseconds(1);
+            s->stepwise.step = v4l2_fract{1, 1};
             return 0;
         }
         case VIDIOC_ENUMINPUT: {
