@@ -186,6 +186,13 @@ int pollFds(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout,
     return ozrsim::real::ppoll(fds, nfds, timeout, sigmask);
 }
 
+// Requests the kernel answers for every open file before a driver sees them:
+// they act on the descriptor or its file, which the socket behind a node's
+// descriptor has as well.
+bool fileRequest(unsigned long request) {
+    return request == FIOCLEX || request == FIONCLEX || request == FIONBIO || request == FIOASYNC;
+}
+
 // The third argument of fcntl() as the command defines it. A command not
 // listed is read as a pointer, as the C library's own fcntl() reads it.
 enum class FcntlArg { None, Int, Pointer };
@@ -408,7 +415,7 @@ int ioctl(int fd, unsigned long request, ...) __THROW {
     va_start(ap, request);
     void* arg = va_arg(ap, void*);
     va_end(ap);
-    if (served(fd) && isDeviceFd(fd)) {
+    if (served(fd) && isDeviceFd(fd) && !fileRequest(request)) {
         const int rc = Device::instance().ioctl(fd, request, arg);
         if (rc != Device::NOT_SERVED) return rc < 0 ? fail(rc) : rc;
     }

@@ -358,6 +358,44 @@ INSTANTIATE_TEST_SUITE_P(Interposition, CloseRange, ::testing::ValuesIn(CLOSE_RA
                              return name;
                          });
 
+// Requests on the descriptor or its file, which the kernel answers for any
+// file, also work on the nodes.
+struct FileRequestCase {
+    unsigned long request;
+    int value;
+    int getCommand;  // fcntl command that shows the effect
+    int flag;
+    bool set;
+};
+
+const FileRequestCase FILE_REQUEST_CASES[] = {
+    {FIOCLEX, 0, F_GETFD, FD_CLOEXEC, true},
+    {FIONCLEX, 0, F_GETFD, FD_CLOEXEC, false},
+    {FIONBIO, 1, F_GETFL, O_NONBLOCK, true},
+    {FIONBIO, 0, F_GETFL, O_NONBLOCK, false},
+};
+
+TEST_F(Interposition, FileRequestsActOnTheNodesDescriptor) {
+    start(testConfig());
+    for (const FileRequestCase& fc : FILE_REQUEST_CASES) {
+        for (const bool video : {true, false}) {
+            const char* node = video ? "/run/ozr320/video" : "/run/ozr320/subdev";
+            // Opened in the opposite state.
+            const int fd = ::open(node, O_RDWR | (fc.set ? 0 : O_CLOEXEC | O_NONBLOCK));
+            ASSERT_GE(fd, 0);
+            int value = fc.value;
+            EXPECT_EQ(ioctlErr(fd, fc.request, &value), 0) << node << " " << fc.request;
+            EXPECT_EQ((::fcntl(fd, fc.getCommand) & fc.flag) != 0, fc.set)
+                << node << " " << fc.request;
+            v4l2_capability cap{};
+            int32_t gain = 0;
+            EXPECT_EQ(video ? ioctlErr(fd, VIDIOC_QUERYCAP, &cap) : getCtrl(fd, cid::GAIN, gain), 0)
+                << node << ": still served";
+            ::close(fd);
+        }
+    }
+}
+
 TEST_F(Interposition, SelectSeesReadinessThroughADuplicate) {
     start(testConfig());
     Capture c;
