@@ -24,6 +24,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -251,6 +252,18 @@ int duplicate(int fd, int target, int flags, bool replaces, Device::DuplicateFn 
     return fn(fd, target, flags);
 }
 
+// Whether a descriptor in [first, last] is served, asked without a lock: a
+// child between fork and exec closing what it inherited, the common caller,
+// usually has none and must not wait for the device.
+bool anyServed(unsigned first, unsigned last) {
+    if (!active()) return false;
+    const unsigned end = std::min<unsigned>(last, FdTable::SIZE - 1);
+    for (unsigned fd = first; fd <= end; ++fd) {
+        if (FdTable::kind(static_cast<int>(fd)) != NodeKind::None) return true;
+    }
+    return false;
+}
+
 int realCloseRange(unsigned first, unsigned last, int flags) {
     return ozrsim::real::close_range(first, last, flags);
 }
@@ -395,7 +408,7 @@ int fcntl64(int fd, int cmd, ...) {
 }
 
 int close_range(unsigned first, unsigned last, int flags) __THROW {
-    if (active()) {
+    if (anyServed(first, last)) {
         const int rc = Device::instance().closeRange(first, last, flags, realCloseRange);
         return rc < 0 ? fail(rc) : rc;
     }
@@ -403,7 +416,7 @@ int close_range(unsigned first, unsigned last, int flags) __THROW {
 }
 
 void closefrom(int first) __THROW {
-    if (active() && first >= 0) {
+    if (first >= 0 && anyServed(static_cast<unsigned>(first), ~0u)) {
         Device::instance().closeRange(static_cast<unsigned>(first), ~0u, 0, realCloseFrom);
         return;
     }
