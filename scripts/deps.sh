@@ -42,7 +42,8 @@ ozr_install_packages() {
 ozr_install_deps() {
     ozr_install_packages cmake g++ make pkg-config libgtest-dev libgmock-dev googletest \
         libbenchmark-dev nlohmann-json3-dev libhwy-dev v4l-utils libcli11-dev libpng-dev \
-        python3-dev pybind11-dev python3-numpy python3-pytest python3-h5py valgrind libhdf5-dev
+        python3-dev pybind11-dev python3-numpy python3-pytest python3-h5py valgrind libhdf5-dev \
+        gstreamer1.0-tools gstreamer1.0-plugins-good
 }
 
 # The aarch64 cross compiler, the user-mode emulator that runs its test binary,

@@ -139,31 +139,31 @@ bool Device::addBuffersLocked(uint32_t count, uint32_t length) {
     return false;
 }
 
-int Device::reqbufsLocked(int fd, v4l2_requestbuffers* req) {
+int Device::reqbufsLocked(Handle h, v4l2_requestbuffers* req) {
     // The capabilities are reported whatever the outcome.
     req->capabilities = BUF_CAPS;
     req->flags = 0;  // no cache hints
     if (req->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || req->memory != V4L2_MEMORY_MMAP) {
         return -EINVAL;
     }
-    if (owner_ != -1 && owner_ != fd) return -EBUSY;
+    if (ownedByOtherLocked(h)) return -EBUSY;
     if (streaming_) return -EBUSY;
     freeBuffersLocked();
     waitingForBuffers_ = true;
     if (req->count == 0) {
-        owner_ = -1;
+        owner_ = NO_HANDLE;
         updateReadinessLocked();
         return 0;
     }
     const uint32_t n = std::min(req->count, MAX_BUFFERS);
     if (!addBuffersLocked(n, imageSize())) return -ENOMEM;
-    owner_ = fd;
+    owner_ = h;
     req->count = n;
     updateReadinessLocked();
     return 0;
 }
 
-int Device::createBufsLocked(int fd, v4l2_create_buffers* create) {
+int Device::createBufsLocked(Handle h, v4l2_create_buffers* create) {
     create->index = static_cast<uint32_t>(buffers_.size());
     create->capabilities = BUF_CAPS;
     create->flags = 0;
@@ -172,7 +172,7 @@ int Device::createBufsLocked(int fd, v4l2_create_buffers* create) {
     // A count of 0 only asks whether the memory and type are supported.
     if (create->count == 0) return valid ? 0 : -EINVAL;
     if (!valid) return -EINVAL;
-    if (owner_ != -1 && owner_ != fd) return -EBUSY;
+    if (ownedByOtherLocked(h)) return -EBUSY;
     // Each buffer must hold an image; a larger one is fine.
     const uint32_t length = create->format.fmt.pix.sizeimage;
     if (length < imageSize()) return -EINVAL;
@@ -181,31 +181,30 @@ int Device::createBufsLocked(int fd, v4l2_create_buffers* create) {
     const uint32_t n =
         std::min(create->count, MAX_BUFFERS - static_cast<uint32_t>(buffers_.size()));
     if (!addBuffersLocked(n, length)) return -ENOMEM;
-    owner_ = fd;
+    owner_ = h;
     create->count = n;
     create->format.fmt.pix.priv = V4L2_PIX_FMT_PRIV_MAGIC;
     updateReadinessLocked();
     return 0;
 }
 
-int Device::checkBufferArgLocked(int fd, const v4l2_buffer* b, bool ownerOnly) {
+int Device::checkBufferArgLocked(Handle h, const v4l2_buffer* b, bool ownerOnly) {
     if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
-    if (ownerOnly && owner_ != -1 && owner_ != fd) return -EBUSY;
+    if (ownerOnly && ownedByOtherLocked(h)) return -EBUSY;
     if (b->index >= buffers_.size()) return -EINVAL;
     return 0;
 }
 
-int Device::dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer* b) {
+int Device::dqbufLocked(std::unique_lock<std::mutex>& lock, Handle h, bool nonblocking,
+                        v4l2_buffer* b) {
     if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     const uint64_t generation = generation_;
-    const int flags = fcntl(fd, F_GETFL);
-    const bool nonblocking = flags >= 0 && (flags & O_NONBLOCK);
     for (;;) {
         if (generation != generation_ || gone_) return -ENODEV;
-        const auto it = files_.find(fd);
+        const auto it = files_.find(h);
         if (it == files_.end()) return -EBADF;
         if (it->second.stale) return -ENODEV;
-        if (owner_ != -1 && owner_ != fd) return -EBUSY;
+        if (ownedByOtherLocked(h)) return -EBUSY;
         if (!streaming_) return -EINVAL;
         if (!done_.empty()) break;
         if (nonblocking) return -EAGAIN;
@@ -220,15 +219,15 @@ int Device::dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer*
     return 0;
 }
 
-int Device::querybufLocked(int fd, v4l2_buffer* b) {
-    if (int r = checkBufferArgLocked(fd, b, false); r != 0) return r;
+int Device::querybufLocked(Handle h, v4l2_buffer* b) {
+    if (int r = checkBufferArgLocked(h, b, false); r != 0) return r;
     fillBufferLocked(b->index, b);
     return 0;
 }
 
-int Device::qbufLocked(int fd, v4l2_buffer* b) {
+int Device::qbufLocked(Handle h, v4l2_buffer* b) {
     if (b->memory != V4L2_MEMORY_MMAP) return -EINVAL;
-    if (int r = checkBufferArgLocked(fd, b, true); r != 0) return r;
+    if (int r = checkBufferArgLocked(h, b, true); r != 0) return r;
     Buffer& buf = buffers_[b->index];
     if (buf.state != BufState::Dequeued) return -EINVAL;
     buf.state = BufState::Queued;
@@ -239,8 +238,8 @@ int Device::qbufLocked(int fd, v4l2_buffer* b) {
     return 0;
 }
 
-int Device::streamOnLocked(int fd, int type) {
-    if (owner_ != -1 && owner_ != fd) return -EBUSY;
+int Device::streamOnLocked(Handle h, int type) {
+    if (ownedByOtherLocked(h)) return -EBUSY;
     if (type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     if (buffers_.empty()) return -EINVAL;
     if (streaming_) return 0;
@@ -261,8 +260,8 @@ int Device::streamOnLocked(int fd, int type) {
     return 0;
 }
 
-int Device::streamOffLocked(int fd, int type) {
-    if (owner_ != -1 && owner_ != fd) return -EBUSY;
+int Device::streamOffLocked(Handle h, int type) {
+    if (ownedByOtherLocked(h)) return -EBUSY;
     if (type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
     stopStreamingLocked();
     return 0;

@@ -12,8 +12,8 @@
 
 namespace ozrsim {
 
-int Device::subscribeLocked(int fd, const v4l2_event_subscription& sub) {
-    OpenFile& file = files_.at(fd);
+int Device::subscribeLocked(Handle h, const v4l2_event_subscription& sub) {
+    OpenFile& file = files_.at(h);
     if (sub.type != V4L2_EVENT_CTRL) return -EINVAL;
     const ControlInfo* c = controls_.find(sub.id);
     if (!c) return -EINVAL;
@@ -33,8 +33,8 @@ int Device::subscribeLocked(int fd, const v4l2_event_subscription& sub) {
     return 0;
 }
 
-int Device::unsubscribeLocked(int fd, const v4l2_event_subscription& sub) {
-    OpenFile& file = files_.at(fd);
+int Device::unsubscribeLocked(Handle h, const v4l2_event_subscription& sub) {
+    OpenFile& file = files_.at(h);
     const bool all = sub.type == V4L2_EVENT_ALL;
     std::erase_if(file.subscriptions, [&](const Subscription& s) {
         if (!all && (sub.type != V4L2_EVENT_CTRL || s.id != sub.id)) return false;
@@ -76,25 +76,24 @@ void Device::queueEventLocked(OpenFile& file, Subscription& sub, const ControlIn
     stateCv_.notify_all();
 }
 
-void Device::controlChangedLocked(int origin, const ControlInfo& c, uint32_t changes) {
-    for (auto& [fd, file] : files_) {
+void Device::controlChangedLocked(Handle origin, const ControlInfo& c, uint32_t changes) {
+    for (auto& [handle, file] : files_) {
         for (Subscription& s : file.subscriptions) {
             if (s.id != c.id) continue;
-            if (fd != origin || (s.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK)) {
+            if (handle != origin || (s.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK)) {
                 queueEventLocked(file, s, c, changes);
             }
         }
     }
 }
 
-int Device::dqeventLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_event* ev) {
+int Device::dqeventLocked(std::unique_lock<std::mutex>& lock, Handle h, bool nonblocking,
+                          v4l2_event* ev) {
     const uint64_t generation = generation_;
-    const int flags = fcntl(fd, F_GETFL);
-    const bool nonblocking = flags >= 0 && (flags & O_NONBLOCK);
     OpenFile* file = nullptr;
     for (;;) {
         if (generation != generation_ || gone_) return -ENODEV;
-        auto it = files_.find(fd);
+        auto it = files_.find(h);
         if (it == files_.end()) return -EBADF;
         if (it->second.stale) return -ENODEV;
         file = &it->second;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -133,13 +134,14 @@ void Device::resetLocked() {
     publishPathMap(nullptr);
     stopWorker(lock);
 
-    for (auto& [fd, file] : files_) {
-        FdTable::set(fd, NodeKind::None);
+    for (const auto& [fd, handle] : descriptors_) FdTable::set(fd, NodeKind::None);
+    for (auto& [handle, file] : files_) {
         if (file.peer >= 0) real::close(file.peer);
     }
+    descriptors_.clear();
     files_.clear();
     freeBuffersLocked();
-    owner_ = -1;
+    owner_ = NO_HANDLE;
     streaming_ = false;
     waitingForBuffers_ = true;
     sequence_ = 0;
@@ -211,13 +213,13 @@ void Device::reconnect() {
     if (!configured_ || !gone_) return;
     pending_.clear();
     out_.clear();
-    for (auto& [fd, file] : files_) {
+    for (auto& [handle, file] : files_) {
         if (file.kind == NodeKind::Video || file.kind == NodeKind::Subdev) file.stale = true;
     }
     // The new instance has no buffers and its controls at their defaults;
     // the application's mappings of the old buffers keep their memory.
     freeBuffersLocked();
-    owner_ = -1;
+    owner_ = NO_HANDLE;
     streaming_ = false;
     waitingForBuffers_ = true;
     sequence_ = 0;
@@ -267,10 +269,11 @@ SensorState Device::lastState() {
 Counters Device::counters() {
     std::lock_guard<std::mutex> lock(mu_);
     Counters c = counters_;
-    for (const auto& [fd, file] : files_) {
-        if (file.kind == NodeKind::Video) ++c.openVideo;
-        if (file.kind == NodeKind::Subdev) ++c.openSubdev;
-        if (file.kind == NodeKind::HwmonInput) ++c.openHwmon;
+    for (const auto& [fd, handle] : descriptors_) {
+        const NodeKind kind = files_.at(handle).kind;
+        if (kind == NodeKind::Video) ++c.openVideo;
+        if (kind == NodeKind::Subdev) ++c.openSubdev;
+        if (kind == NodeKind::HwmonInput) ++c.openHwmon;
     }
     c.mappings = mappings_.count();
     c.buffers = static_cast<uint32_t>(buffers_.size());
@@ -288,33 +291,50 @@ bool Device::waitIdle(std::chrono::milliseconds timeout) {
 
 Device::OpenFile* Device::findLocked(int fd, bool checkIdentity) {
     if (!configured_) return nullptr;
-    auto it = files_.find(fd);
-    if (it == files_.end()) return nullptr;
+    const auto d = descriptors_.find(fd);
+    if (d == descriptors_.end()) return nullptr;
+    OpenFile& file = files_.at(d->second);
     if (checkIdentity) {
         // A descriptor closed behind our back (fclose of an fdopen'ed node,
-        // dup2 over it) may have been reused for something else.
+        // close_range) may have been reused for something else.
         struct stat st {};
-        if (real::fstat(fd, &st) != 0 || st.st_ino != it->second.ino) {
+        if (real::fstat(fd, &st) != 0 || st.st_ino != file.ino) {
             forgetLocked(fd);
             return nullptr;
         }
     }
-    return &it->second;
+    return &file;
 }
 
 void Device::forgetLocked(int fd) {
-    auto it = files_.find(fd);
-    if (it == files_.end()) return;
+    const auto d = descriptors_.find(fd);
+    if (d == descriptors_.end()) return;
+    const Handle handle = d->second;
+    descriptors_.erase(d);
     FdTable::set(fd, NodeKind::None);
-    if (owner_ == fd) {
+    OpenFile& file = files_.at(handle);
+    std::erase(file.descriptors, fd);
+    if (file.descriptors.empty()) releaseLocked(handle);
+}
+
+void Device::releaseLocked(Handle handle) {
+    const auto it = files_.find(handle);
+    if (it == files_.end()) return;
+    if (owner_ == handle) {
         stopStreamingLocked();
         freeBuffersLocked();
-        owner_ = -1;
+        owner_ = NO_HANDLE;
     }
     if (it->second.peer >= 0) real::close(it->second.peer);
     files_.erase(it);
     updateReadinessLocked();
     stateCv_.notify_all();  // a request blocked on this handle returns
+}
+
+void Device::addDescriptorLocked(OpenFile& file, int fd) {
+    file.descriptors.push_back(fd);
+    descriptors_[fd] = file.handle;
+    FdTable::set(fd, file.kind);
 }
 
 int Device::openNode(NodeKind kind, int flags) {
@@ -336,12 +356,12 @@ int Device::openNode(NodeKind kind, int flags) {
     shutdown(sv[1], SHUT_RD);
     struct stat st {};
     real::fstat(fd, &st);
-    OpenFile file;
+    OpenFile& file = files_[nextHandle_];
+    file.handle = nextHandle_++;
     file.kind = kind;
     file.peer = sv[1];
     file.ino = st.st_ino;
-    files_[fd] = file;
-    FdTable::set(fd, kind);
+    addDescriptorLocked(file, fd);
     updateReadinessLocked();
     return fd;
 }
@@ -351,20 +371,62 @@ void Device::registerHwmonInput(int fd) {
     if (!configured_ || fd < 0 || fd >= FdTable::SIZE) return;
     struct stat st {};
     if (real::fstat(fd, &st) != 0) return;
-    OpenFile file;
+    forgetLocked(fd);  // a number the emulation missed the closing of
+    OpenFile& file = files_[nextHandle_];
+    file.handle = nextHandle_++;
     file.kind = NodeKind::HwmonInput;
     file.ino = st.st_ino;
-    files_[fd] = file;
-    FdTable::set(fd, NodeKind::HwmonInput);
+    addDescriptorLocked(file, fd);
 }
 
 int Device::close(int fd) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (files_.find(fd) == files_.end()) return NOT_SERVED;
+    if (descriptors_.find(fd) == descriptors_.end()) return NOT_SERVED;
     forgetLocked(fd);
     // Closed under the lock: the number cannot be handed out and registered
     // again before the table forgets it.
     return real::close(fd) == 0 ? 0 : -errno;
+}
+
+int Device::duplicate(int fd, int target, int flags, bool replaces, DuplicateFn fn) {
+    std::lock_guard<std::mutex> lock(mu_);
+    const bool known = descriptors_.count(fd) != 0;
+    const bool replacesKnown = replaces && target != fd && descriptors_.count(target) != 0;
+    if (!known && !replacesKnown) return NOT_SERVED;
+    OpenFile* file = known ? findLocked(fd, true) : nullptr;
+    // The new number must fit the table to be served.
+    if (file && target >= FdTable::SIZE) return replaces ? -EBADF : -EINVAL;
+    // Made under the lock: neither number can change hands meanwhile.
+    const int newFd = fn(fd, target, flags);
+    if (newFd < 0) return -errno;
+    if (newFd == fd) return newFd;  // dup2 of a descriptor onto itself
+    // The number now refers to `fd`'s file; what it referred to is closed.
+    forgetLocked(newFd);
+    if (!file) return newFd;
+    if (newFd >= FdTable::SIZE) {
+        real::close(newFd);
+        return -EMFILE;
+    }
+    addDescriptorLocked(*file, newFd);
+    updateReadinessLocked();
+    return newFd;
+}
+
+int Device::closeRange(unsigned first, unsigned last, int flags, CloseRangeFn fn) {
+    std::lock_guard<std::mutex> lock(mu_);
+    const int rc = fn(first, last, flags);
+    if (rc != 0) return -errno;
+    if (flags & CLOSE_RANGE_CLOEXEC) return 0;
+    for (auto it = descriptors_.lower_bound(static_cast<int>(std::min<unsigned>(first, INT_MAX)));
+         it != descriptors_.end() && static_cast<unsigned>(it->first) <= last;) {
+        forgetLocked((it++)->first);
+    }
+    return 0;
+}
+
+bool Device::nonblocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK);
 }
 
 int Device::fstat(int fd, struct stat* st) {
@@ -431,9 +493,9 @@ int Device::ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned lon
     }
     switch (file->kind) {
         case NodeKind::Video:
-            return videoIoctl(lock, fd, request, arg);
+            return videoIoctl(lock, fd, file->handle, request, arg);
         case NodeKind::Subdev:
-            return subdevIoctl(lock, fd, request, arg);
+            return subdevIoctl(lock, fd, file->handle, request, arg);
         default:
             return -ENOTTY;
     }
@@ -441,7 +503,7 @@ int Device::ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned lon
 
 uint32_t Device::maxPriorityLocked() const {
     uint32_t highest = V4L2_PRIORITY_UNSET;
-    for (const auto& [fd, file] : files_) {
+    for (const auto& [handle, file] : files_) {
         if (file.kind == NodeKind::Video) highest = std::max(highest, file.priority);
     }
     return highest;

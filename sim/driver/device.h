@@ -85,6 +85,19 @@ public:
     void refreshTemperatureFile();
     void registerHwmonInput(int fd);
     int close(int fd);
+    // The C library's duplication of `fd` (dup, dup2, dup3, fcntl), made as
+    // `fn(fd, target, flags)` under the device lock: `target` is the number
+    // wanted (dup2, dup3) or the lowest one (fcntl), `flags` dup3's flags or
+    // fcntl's command. The new descriptor refers to the same open file as
+    // `fd` when that is served; with `replaces`, whatever `target` referred
+    // to is closed, as the kernel does.
+    using DuplicateFn = int (*)(int fd, int target, int flags);
+    int duplicate(int fd, int target, int flags, bool replaces, DuplicateFn fn);
+    // close_range() and closefrom(), made as `fn(first, last, flags)` under
+    // the device lock: the served descriptors in [first, last] are closed
+    // with the rest (unless the flags only mark them close-on-exec).
+    using CloseRangeFn = int (*)(unsigned first, unsigned last, int flags);
+    int closeRange(unsigned first, unsigned last, int flags, CloseRangeFn fn);
     int ioctl(int fd, unsigned long request, void* arg);
     void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset, int& error);
     void unmapped(void* addr, size_t length);
@@ -112,10 +125,17 @@ private:
     };
     // What the socket behind a descriptor holds to wake select() and epoll.
     enum class Signal { None, Normal, Urgent };
+    // An open file of a node, as the kernel's struct file: what open()
+    // created, shared by every descriptor duplicated from it and released
+    // when the last of them is closed.
+    using Handle = uint64_t;
+    static constexpr Handle NO_HANDLE = 0;
     struct OpenFile {
+        Handle handle = NO_HANDLE;
         NodeKind kind = NodeKind::None;
-        int peer = -1;  // the emulation's end of the socket pair behind the descriptor
-        ino_t ino = 0;  // identity of the application's descriptor
+        std::vector<int> descriptors;  // the application's, in the order they were made
+        int peer = -1;  // the emulation's end of the socket pair behind the descriptors
+        ino_t ino = 0;  // identity of the application's descriptors
         Signal signal = Signal::None;
         uint32_t priority = V4L2_PRIORITY_DEFAULT;  // video node
         std::vector<Subscription> subscriptions;    // sub-device
@@ -150,29 +170,37 @@ private:
     Device() = default;
 
     OpenFile* findLocked(int fd, bool checkIdentity);
+    // Drops one descriptor of an open file; the last one releases the file.
     void forgetLocked(int fd);
+    void releaseLocked(Handle handle);
+    void addDescriptorLocked(OpenFile& file, int fd);
     int ioctlLocked(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
-    int videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
-    int subdevIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request, void* arg);
-    int controlIoctlLocked(int fd, NodeKind kind, unsigned long request, void* arg);
+    // `fd` is the descriptor the request came through, `h` its open file.
+    int videoIoctl(std::unique_lock<std::mutex>& lock, int fd, Handle h, unsigned long request,
+                   void* arg);
+    int subdevIoctl(std::unique_lock<std::mutex>& lock, int fd, Handle h, unsigned long request,
+                    void* arg);
+    static bool nonblocking(int fd);
+    int controlIoctlLocked(Handle h, NodeKind kind, unsigned long request, void* arg);
     int injectedFaultLocked(unsigned long request);
     uint32_t maxPriorityLocked() const;
 
-    int reqbufsLocked(int fd, v4l2_requestbuffers* req);
-    int createBufsLocked(int fd, v4l2_create_buffers* create);
+    int reqbufsLocked(Handle h, v4l2_requestbuffers* req);
+    int createBufsLocked(Handle h, v4l2_create_buffers* create);
     bool addBuffersLocked(uint32_t count, uint32_t length);
-    int querybufLocked(int fd, v4l2_buffer* b);
-    int qbufLocked(int fd, v4l2_buffer* b);
-    int dqbufLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_buffer* b);
-    int checkBufferArgLocked(int fd, const v4l2_buffer* b, bool ownerOnly);
+    int querybufLocked(Handle h, v4l2_buffer* b);
+    int qbufLocked(Handle h, v4l2_buffer* b);
+    int dqbufLocked(std::unique_lock<std::mutex>& lock, Handle h, bool nonblocking, v4l2_buffer* b);
+    int checkBufferArgLocked(Handle h, const v4l2_buffer* b, bool ownerOnly);
+    bool ownedByOtherLocked(Handle h) const { return owner_ != NO_HANDLE && owner_ != h; }
     void fillBufferLocked(uint32_t index, v4l2_buffer* b);
     void fillFormatLocked(v4l2_format* f);
     uint32_t minFramePeriodUsLocked() const;
     void freeBuffersLocked();
     uint64_t mappingTag(uint32_t index) const { return (bufferGeneration_ << 32) | index; }
     uint32_t imageSize() const { return width_ * 2 * height_; }
-    int streamOnLocked(int fd, int type);
-    int streamOffLocked(int fd, int type);
+    int streamOnLocked(Handle h, int type);
+    int streamOffLocked(Handle h, int type);
     void stopStreamingLocked();
 
     // Controls of a node: the sub-device has the sensor's, the video node a
@@ -180,15 +208,16 @@ private:
     const ControlInfo* nodeControl(NodeKind kind, uint32_t id) const;
     const ControlInfo* queriedControl(NodeKind kind, uint32_t id) const;
     int getControlLocked(NodeKind kind, uint32_t id, int32_t& value);
-    int setControlLocked(int fd, uint32_t id, int32_t& value);
-    int extControlsLocked(int fd, NodeKind kind, unsigned long request, v4l2_ext_controls* ctrls);
+    int setControlLocked(Handle h, uint32_t id, int32_t& value);
+    int extControlsLocked(Handle h, NodeKind kind, unsigned long request, v4l2_ext_controls* ctrls);
 
-    int subscribeLocked(int fd, const v4l2_event_subscription& sub);
-    int unsubscribeLocked(int fd, const v4l2_event_subscription& sub);
-    int dqeventLocked(std::unique_lock<std::mutex>& lock, int fd, v4l2_event* ev);
+    int subscribeLocked(Handle h, const v4l2_event_subscription& sub);
+    int unsubscribeLocked(Handle h, const v4l2_event_subscription& sub);
+    int dqeventLocked(std::unique_lock<std::mutex>& lock, Handle h, bool nonblocking,
+                      v4l2_event* ev);
     // Queues a control event for every subscriber but the file handle that
     // made the change (unless it asked for its own changes).
-    void controlChangedLocked(int origin, const ControlInfo& c, uint32_t changes);
+    void controlChangedLocked(Handle origin, const ControlInfo& c, uint32_t changes);
     void queueEventLocked(OpenFile& file, Subscription& sub, const ControlInfo& c,
                           uint32_t changes);
 
@@ -229,13 +258,15 @@ private:
     bool gone_ = false;
     std::vector<FaultCount> faultCounts_;
 
-    std::map<int, OpenFile> files_;
+    std::map<Handle, OpenFile> files_;
+    std::map<int, Handle> descriptors_;  // the application's descriptor -> its open file
+    Handle nextHandle_ = 1;
 
     std::vector<Buffer> buffers_;
     uint64_t bufferGeneration_ = 0;
     std::deque<uint32_t> queued_;
     std::deque<uint32_t> done_;
-    int owner_ = -1;  // descriptor that owns the buffers
+    Handle owner_ = NO_HANDLE;  // open file that owns the buffers
     bool streaming_ = false;
     bool waitingForBuffers_ = true;  // no QBUF since the queue was (re)started
     uint32_t sequence_ = 0;

@@ -24,8 +24,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <string>
 
 #include "device.h"
@@ -185,6 +187,108 @@ int pollFds(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout,
     return ozrsim::real::ppoll(fds, nfds, timeout, sigmask);
 }
 
+// Requests the kernel answers for every open file before a driver sees them:
+// they act on the descriptor or its file, which the socket behind a node's
+// descriptor has as well.
+bool fileRequest(unsigned long request) {
+    return request == FIOCLEX || request == FIONCLEX || request == FIONBIO || request == FIOASYNC;
+}
+
+// The third argument of fcntl() as the command defines it. A command not
+// listed is read as a pointer, as the C library's own fcntl() reads it.
+enum class FcntlArg { None, Int, Pointer };
+
+FcntlArg fcntlArg(int cmd) {
+    switch (cmd) {
+        case F_GETFD:
+        case F_GETFL:
+        case F_GETOWN:
+        case F_GETSIG:
+        case F_GETLEASE:
+        case F_GETPIPE_SZ:
+        case F_GET_SEALS:
+            return FcntlArg::None;
+        case F_DUPFD:
+        case F_DUPFD_CLOEXEC:
+        case F_SETFD:
+        case F_SETFL:
+        case F_SETOWN:
+        case F_SETSIG:
+        case F_SETLEASE:
+        case F_NOTIFY:
+        case F_SETPIPE_SZ:
+        case F_ADD_SEALS:
+            return FcntlArg::Int;
+        default:
+            return FcntlArg::Pointer;
+    }
+}
+
+void* intArg(int value) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(value));
+}
+
+// The duplications as Device::duplicate() makes them.
+int realDup(int fd, int, int) {
+    return ozrsim::real::dup(fd);
+}
+int realDup2(int fd, int target, int) {
+    return ozrsim::real::dup2(fd, target);
+}
+int realDup3(int fd, int target, int flags) {
+    return ozrsim::real::dup3(fd, target, flags);
+}
+int realDupFd(int fd, int lowest, int cmd) {
+    return ozrsim::real::fcntl(fd, cmd, intArg(lowest));
+}
+
+// A descriptor duplicated from a served one shares its open file; a served
+// descriptor that the duplication replaces is closed.
+int duplicate(int fd, int target, int flags, bool replaces, Device::DuplicateFn fn) {
+    if (served(fd) || (replaces && served(target))) {
+        const int rc = Device::instance().duplicate(fd, target, flags, replaces, fn);
+        if (rc != Device::NOT_SERVED) return rc < 0 ? fail(rc) : rc;
+    }
+    return fn(fd, target, flags);
+}
+
+// Whether a descriptor in [first, last] is served, asked without a lock: a
+// child between fork and exec closing what it inherited, the common caller,
+// usually has none and must not wait for the device.
+bool anyServed(unsigned first, unsigned last) {
+    if (!active()) return false;
+    const unsigned end = std::min<unsigned>(last, FdTable::SIZE - 1);
+    for (unsigned fd = first; fd <= end; ++fd) {
+        if (FdTable::kind(static_cast<int>(fd)) != NodeKind::None) return true;
+    }
+    return false;
+}
+
+int realCloseRange(unsigned first, unsigned last, int flags) {
+    return ozrsim::real::close_range(first, last, flags);
+}
+int realCloseFrom(unsigned first, unsigned, int) {
+    ozrsim::real::closefrom(static_cast<int>(first));
+    return 0;
+}
+
+int fcntlFd(int fd, int cmd, va_list ap) {
+    switch (fcntlArg(cmd)) {
+        case FcntlArg::None:
+            return ozrsim::real::fcntl(fd, cmd, nullptr);
+        case FcntlArg::Int: {
+            const int value = va_arg(ap, int);
+            if (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) {
+                return duplicate(fd, value, cmd, false, realDupFd);
+            }
+            return ozrsim::real::fcntl(fd, cmd, intArg(value));
+        }
+        case FcntlArg::Pointer:
+        default:
+            return ozrsim::real::fcntl(fd, cmd, va_arg(ap, void*));
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -275,12 +379,56 @@ int close(int fd) {
     return ozrsim::real::close(fd);
 }
 
+int dup(int fd) __THROW {
+    return duplicate(fd, 0, 0, false, realDup);
+}
+
+int dup2(int fd, int target) __THROW {
+    return duplicate(fd, target, 0, true, realDup2);
+}
+
+int dup3(int fd, int target, int flags) __THROW {
+    return duplicate(fd, target, flags, true, realDup3);
+}
+
+int fcntl(int fd, int cmd, ...) {
+    va_list ap;
+    va_start(ap, cmd);
+    const int rc = fcntlFd(fd, cmd, ap);
+    va_end(ap);
+    return rc;
+}
+
+int fcntl64(int fd, int cmd, ...) {
+    va_list ap;
+    va_start(ap, cmd);
+    const int rc = fcntlFd(fd, cmd, ap);
+    va_end(ap);
+    return rc;
+}
+
+int close_range(unsigned first, unsigned last, int flags) __THROW {
+    if (anyServed(first, last)) {
+        const int rc = Device::instance().closeRange(first, last, flags, realCloseRange);
+        return rc < 0 ? fail(rc) : rc;
+    }
+    return ozrsim::real::close_range(first, last, flags);
+}
+
+void closefrom(int first) __THROW {
+    if (first >= 0 && anyServed(static_cast<unsigned>(first), ~0u)) {
+        Device::instance().closeRange(static_cast<unsigned>(first), ~0u, 0, realCloseFrom);
+        return;
+    }
+    ozrsim::real::closefrom(first);
+}
+
 int ioctl(int fd, unsigned long request, ...) __THROW {
     va_list ap;
     va_start(ap, request);
     void* arg = va_arg(ap, void*);
     va_end(ap);
-    if (served(fd) && isDeviceFd(fd)) {
+    if (served(fd) && isDeviceFd(fd) && !fileRequest(request)) {
         const int rc = Device::instance().ioctl(fd, request, arg);
         if (rc != Device::NOT_SERVED) return rc < 0 ? fail(rc) : rc;
     }

@@ -48,15 +48,25 @@
 //   (its sequence number is skipped). No trigger, no frame, unless
 //   timing.freeRun is set: then a frame is acquired every framePeriodUs
 //   after STREAMON, for generic V4L2 tools that know nothing of the trigger;
-//   S_PARM sets that period within the frame intervals enumerated (from the
-//   time one frame takes to 10 s).
+//   S_PARM sets that period, to the microsecond, within the continuous range
+//   of frame intervals enumerated (from the time one frame takes to 10 s);
+//   G_PARM reports it.
 // - Temperature: the die warms while streaming towards temperature.hotC and
 //   cools towards temperature.startC when idle (first order, time constant
 //   temperature.timeConstantS); the hwmon input file always reads the
 //   current value in millidegrees Celsius.
 //
-// Limits of the emulation: a descriptor duplicated with dup()/fcntl() is an
-// ordinary descriptor that serves nothing; select() and epoll see a node as
+// Descriptors: as with the kernel, a descriptor duplicated from a node's
+// (dup, dup2, dup3, fcntl F_DUPFD/F_DUPFD_CLOEXEC) refers to the same open
+// file: it owns the same buffers and stream, has the same priority, event
+// subscriptions and O_NONBLOCK flag. Closing one leaves the others working;
+// the open file is released (its stream stopped, its buffers freed) when the
+// last one is closed, by close(), close_range(), closefrom() or a dup2()
+// over it.
+//
+// Limits of the emulation: a node opened, duplicated or driven through
+// syscall() directly is not seen (openat2, for instance, has no C library
+// wrapper to follow); select() and epoll see a node as
 // readable whenever poll() would report anything (and a pending control
 // event also as an exception, where the kernel has urgent data on local
 // sockets); the nodes offer no read()/write() I/O (EINVAL); getcwd() inside

@@ -34,8 +34,10 @@ void Device::updateReadinessLocked() {
     // pending event is sent as urgent data, which select() and epoll see as
     // an exception (POLLPRI); a kernel without urgent data on local sockets
     // gets an ordinary byte instead.
-    for (auto& [fd, file] : files_) {
-        if (file.peer < 0) continue;
+    for (auto& [handle, file] : files_) {
+        if (file.peer < 0 || file.descriptors.empty()) continue;
+        // Every descriptor of the file is the same socket.
+        const int fd = file.descriptors.front();
         const short mask = maskLocked(file, POLLIN | POLLRDNORM | POLLPRI);
         const Signal want = (mask & POLLPRI) ? Signal::Urgent
                             : mask           ? Signal::Normal
@@ -87,11 +89,11 @@ int Device::poll(struct pollfd* fds, nfds_t nfds, const struct timespec* timeout
         std::lock_guard<std::mutex> lock(mu_);
         SanitizerLockNote note(mu_);
         for (nfds_t i = 0; i < nfds; ++i) {
-            auto it = files_.find(fds[i].fd);
+            const auto d = descriptors_.find(fds[i].fd);
             const NodeKind k = FdTable::kind(fds[i].fd);
-            if (fds[i].fd >= 0 && configured_ && it != files_.end() &&
+            if (fds[i].fd >= 0 && configured_ && d != descriptors_.end() &&
                 (k == NodeKind::Video || k == NodeKind::Subdev)) {
-                fds[i].revents = maskLocked(it->second, fds[i].events);
+                fds[i].revents = maskLocked(files_.at(d->second), fds[i].events);
             } else {
                 fds[i].revents = work[i].revents;
             }

@@ -43,6 +43,36 @@ int close(int fd) {
     return fn(fd);
 }
 
+int dup(int fd) {
+    OZRSIM_REAL(fn, int (*)(int), "dup");
+    return fn(fd);
+}
+
+int dup2(int fd, int target) {
+    OZRSIM_REAL(fn, int (*)(int, int), "dup2");
+    return fn(fd, target);
+}
+
+int dup3(int fd, int target, int flags) {
+    OZRSIM_REAL(fn, int (*)(int, int, int), "dup3");
+    return fn(fd, target, flags);
+}
+
+int fcntl(int fd, int cmd, void* arg) {
+    OZRSIM_REAL(fn, int (*)(int, int, ...), "fcntl");
+    return fn(fd, cmd, arg);
+}
+
+int close_range(unsigned first, unsigned last, int flags) {
+    OZRSIM_REAL(fn, int (*)(unsigned, unsigned, int), "close_range");
+    return fn(first, last, flags);
+}
+
+void closefrom(int first) {
+    static const auto fn = next<void (*)(int)>("closefrom");
+    if (fn) fn(first);
+}
+
 int ioctl(int fd, unsigned long request, void* arg) {
     OZRSIM_REAL(fn, int (*)(int, unsigned long, ...), "ioctl");
     return fn(fd, request, arg);

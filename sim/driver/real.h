@@ -16,6 +16,13 @@ namespace ozrsim::real {
 int open(const char* path, int flags, mode_t mode);
 int openat(int dirfd, const char* path, int flags, mode_t mode);
 int close(int fd);
+int dup(int fd);
+int dup2(int fd, int target);
+int dup3(int fd, int target, int flags);
+// `arg` is passed on as given; the C library reads it as the command needs.
+int fcntl(int fd, int cmd, void* arg);
+int close_range(unsigned first, unsigned last, int flags);
+void closefrom(int first);
 int ioctl(int fd, unsigned long request, void* arg);
 void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset);
 int munmap(void* addr, size_t length);

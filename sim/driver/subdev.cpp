@@ -64,7 +64,7 @@ int Device::getControlLocked(NodeKind kind, uint32_t id, int32_t& value) {
     return controls_.get(c->id, value) ? 0 : -EINVAL;
 }
 
-int Device::setControlLocked(int fd, uint32_t id, int32_t& value) {
+int Device::setControlLocked(Handle h, uint32_t id, int32_t& value) {
     if (int e = controls_.validate(id, value); e != 0) return -e;
     int32_t before = 0;
     const bool known = controls_.get(id, before);
@@ -78,12 +78,12 @@ int Device::setControlLocked(int fd, uint32_t id, int32_t& value) {
     int32_t after = 0;
     if (known && controls_.get(id, after) && after != before &&
         !(c->flags & V4L2_CTRL_FLAG_VOLATILE)) {
-        controlChangedLocked(fd, *c, V4L2_EVENT_CTRL_CH_VALUE);
+        controlChangedLocked(h, *c, V4L2_EVENT_CTRL_CH_VALUE);
     }
     return 0;
 }
 
-int Device::extControlsLocked(int fd, NodeKind kind, unsigned long request,
+int Device::extControlsLocked(Handle h, NodeKind kind, unsigned long request,
                               v4l2_ext_controls* ctrls) {
     const bool get = request == VIDIOC_G_EXT_CTRLS;
     const bool set = request == VIDIOC_S_EXT_CTRLS;
@@ -135,7 +135,7 @@ int Device::extControlsLocked(int fd, NodeKind kind, unsigned long request,
         const uint32_t id = list[i].id & V4L2_CTRL_ID_MASK;
         int32_t v = list[i].value;
         if (set) {
-            setControlLocked(fd, id, v);
+            setControlLocked(h, id, v);
         } else {
             controls_.validate(id, v);
         }
@@ -144,7 +144,7 @@ int Device::extControlsLocked(int fd, NodeKind kind, unsigned long request,
     return 0;
 }
 
-int Device::controlIoctlLocked(int fd, NodeKind kind, unsigned long request, void* arg) {
+int Device::controlIoctlLocked(Handle h, NodeKind kind, unsigned long request, void* arg) {
     switch (request) {
         case VIDIOC_QUERYCTRL: {
             auto* q = static_cast<v4l2_queryctrl*>(arg);
@@ -189,20 +189,20 @@ int Device::controlIoctlLocked(int fd, NodeKind kind, unsigned long request, voi
             const ControlInfo* control = nodeControl(kind, c->id);
             if (!control) return -EINVAL;
             int32_t v = c->value;
-            if (int r = setControlLocked(fd, control->id, v); r != 0) return r;
+            if (int r = setControlLocked(h, control->id, v); r != 0) return r;
             c->value = v;
             return 0;
         }
         case VIDIOC_G_EXT_CTRLS:
         case VIDIOC_S_EXT_CTRLS:
         case VIDIOC_TRY_EXT_CTRLS:
-            return extControlsLocked(fd, kind, request, static_cast<v4l2_ext_controls*>(arg));
+            return extControlsLocked(h, kind, request, static_cast<v4l2_ext_controls*>(arg));
         default:
             return -ENOTTY;
     }
 }
 
-int Device::subdevIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request,
+int Device::subdevIoctl(std::unique_lock<std::mutex>& lock, int fd, Handle h, unsigned long request,
                         void* arg) {
     switch (request) {
         case VIDIOC_SUBDEV_QUERYCAP: {
@@ -212,15 +212,15 @@ int Device::subdevIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned lon
             return 0;
         }
         case VIDIOC_SUBSCRIBE_EVENT:
-            return subscribeLocked(fd, *static_cast<const v4l2_event_subscription*>(arg));
+            return subscribeLocked(h, *static_cast<const v4l2_event_subscription*>(arg));
         case VIDIOC_UNSUBSCRIBE_EVENT:
-            return unsubscribeLocked(fd, *static_cast<const v4l2_event_subscription*>(arg));
+            return unsubscribeLocked(h, *static_cast<const v4l2_event_subscription*>(arg));
         case VIDIOC_DQEVENT:
-            return dqeventLocked(lock, fd, static_cast<v4l2_event*>(arg));
+            return dqeventLocked(lock, h, nonblocking(fd), static_cast<v4l2_event*>(arg));
         case VIDIOC_LOG_STATUS:
             return 0;
         default:
-            return controlIoctlLocked(fd, NodeKind::Subdev, request, arg);
+            return controlIoctlLocked(h, NodeKind::Subdev, request, arg);
     }
 }
 

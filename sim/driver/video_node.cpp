@@ -28,7 +28,7 @@ std::string upper(std::string s) {
 
 }  // namespace
 
-int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long request,
+int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, Handle h, unsigned long request,
                        void* arg) {
     const std::string model = modelName(config_.model);
     switch (request) {
@@ -63,7 +63,7 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
         case VIDIOC_S_FMT: {
             auto* f = static_cast<v4l2_format*>(arg);
             if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
-            if (request == VIDIOC_S_FMT && (!buffers_.empty() || (owner_ != -1 && owner_ != fd))) {
+            if (request == VIDIOC_S_FMT && (!buffers_.empty() || ownedByOtherLocked(h))) {
                 return -EBUSY;
             }
             // The sensor has one format: any request is adjusted to it.
@@ -71,19 +71,19 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
             return 0;
         }
         case VIDIOC_REQBUFS:
-            return reqbufsLocked(fd, static_cast<v4l2_requestbuffers*>(arg));
+            return reqbufsLocked(h, static_cast<v4l2_requestbuffers*>(arg));
         case VIDIOC_CREATE_BUFS:
-            return createBufsLocked(fd, static_cast<v4l2_create_buffers*>(arg));
+            return createBufsLocked(h, static_cast<v4l2_create_buffers*>(arg));
         case VIDIOC_QUERYBUF:
-            return querybufLocked(fd, static_cast<v4l2_buffer*>(arg));
+            return querybufLocked(h, static_cast<v4l2_buffer*>(arg));
         case VIDIOC_QBUF:
-            return qbufLocked(fd, static_cast<v4l2_buffer*>(arg));
+            return qbufLocked(h, static_cast<v4l2_buffer*>(arg));
         case VIDIOC_DQBUF:
-            return dqbufLocked(lock, fd, static_cast<v4l2_buffer*>(arg));
+            return dqbufLocked(lock, h, nonblocking(fd), static_cast<v4l2_buffer*>(arg));
         case VIDIOC_STREAMON:
-            return streamOnLocked(fd, *static_cast<int*>(arg));
+            return streamOnLocked(h, *static_cast<int*>(arg));
         case VIDIOC_STREAMOFF:
-            return streamOffLocked(fd, *static_cast<int*>(arg));
+            return streamOffLocked(h, *static_cast<int*>(arg));
         case VIDIOC_G_PARM:
         case VIDIOC_S_PARM: {
             auto* p = static_cast<v4l2_streamparm*>(arg);
@@ -113,17 +113,20 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
             return 0;
         }
         case VIDIOC_ENUM_FRAMEINTERVALS: {
-            // Any period from one frame's acquisition time up to 10 s, to the
-            // microsecond.
+            // Any period from one frame's acquisition time up to 10 s. S_PARM
+            // takes any interval in the range (and rounds it to the
+            // microsecond the timing is kept in), so the range is continuous:
+            // a client asking for 30 frames per second, whose period is no
+            // whole number of microseconds, finds its rate inside it.
             auto* s = static_cast<v4l2_frmivalenum*>(arg);
             if (s->index != 0 || s->pixel_format != V4L2_PIX_FMT_Y16 || s->width != width_ ||
                 s->height != height_) {
                 return -EINVAL;
             }
-            s->type = V4L2_FRMIVAL_TYPE_STEPWISE;
+            s->type = V4L2_FRMIVAL_TYPE_CONTINUOUS;
             s->stepwise.min = microseconds(minFramePeriodUsLocked());
             s->stepwise.max = microseconds(MAX_FRAME_PERIOD_US);
-            s->stepwise.step = microseconds(1);
+            s->stepwise.step = v4l2_fract{1, 1};
             return 0;
         }
         case VIDIOC_ENUMINPUT: {
@@ -150,7 +153,7 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
                 p != V4L2_PRIORITY_RECORD) {
                 return -EINVAL;
             }
-            files_.at(fd).priority = p;
+            files_.at(h).priority = p;
             return 0;
         }
         case VIDIOC_LOG_STATUS:
@@ -158,7 +161,7 @@ int Device::videoIoctl(std::unique_lock<std::mutex>& lock, int fd, unsigned long
         default:
             // The video node has a control handler without controls: the
             // sensor's controls live on the sub-device.
-            return controlIoctlLocked(fd, NodeKind::Video, request, arg);
+            return controlIoctlLocked(h, NodeKind::Video, request, arg);
     }
 }
 

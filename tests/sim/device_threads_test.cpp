@@ -138,5 +138,65 @@ TEST_F(DeviceThreads, ResetWhileAThreadIsBlocked) {
     EXPECT_EQ(::close(fd), 0);
 }
 
+TEST_F(DeviceThreads, BlockedDequeueOutlivesTheClosingOfAnotherDescriptor) {
+    start(testConfig());
+    Capture c("/run/ozr320/video", "/run/ozr320/subdev", O_RDWR);
+    ASSERT_EQ(c.startStreaming(4), 0);
+    const int copy = ::dup(c.video());
+    ASSERT_GE(copy, 0);
+    std::atomic<int> result{-1};
+    std::thread waiter([&] {
+        v4l2_buffer b = makeBuffer();
+        result = ioctlErr(copy, VIDIOC_DQBUF, &b);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The open file stays with the waiting copy: its wait goes on and ends
+    // with the frame.
+    const int sd = ::dup(c.subdev());
+    c.closeAbruptly();
+    ASSERT_EQ(setCtrl(sd, cid::TRIGGER_SHUTTER, 1), 0);
+    waiter.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(::close(copy), 0);
+    EXPECT_EQ(::close(sd), 0);
+    EXPECT_EQ(counters().buffers, 0u);
+}
+
+TEST_F(DeviceThreads, DuplicatesComeAndGoWhileStreaming) {
+    start(testConfig());
+    Capture c;
+    ASSERT_EQ(c.startStreaming(12), 0);
+    std::atomic<bool> failed{false};
+    std::atomic<bool> done{false};
+    int images = 0;
+    std::thread streaming([&] {
+        images = captureFrames(c, 20, failed);
+        done = true;
+    });
+    // Another thread duplicates and closes descriptors of the same files
+    // and asks through them.
+    while (!done) {
+        const int video = ::dup(c.video());
+        const int sd = ::fcntl(c.subdev(), F_DUPFD_CLOEXEC, 0);
+        ASSERT_GE(video, 0);
+        ASSERT_GE(sd, 0);
+        v4l2_format f{};
+        f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        EXPECT_EQ(ioctlErr(video, VIDIOC_G_FMT, &f), 0);
+        int32_t gain = 0;
+        EXPECT_EQ(getCtrl(sd, cid::GAIN, gain), 0);
+        EXPECT_EQ(::dup2(sd, video), video);
+        EXPECT_EQ(::close(video), 0);
+        EXPECT_EQ(::close(sd), 0);
+    }
+    streaming.join();
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(images, 80);
+    const Counters n = counters();
+    EXPECT_EQ(n.openVideo, 1);
+    EXPECT_EQ(n.openSubdev, 1);
+    EXPECT_TRUE(n.streaming);
+}
+
 }  // namespace
 }  // namespace ozrsim::test

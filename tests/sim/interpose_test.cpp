@@ -1,9 +1,11 @@
 // How the emulation sits between programs and the C library: every route to
-// the entry points ends in it (also behind sanitizer runtimes), and nothing
-// leaks over many open/stream/close cycles.
+// the entry points ends in it (also behind sanitizer runtimes), duplicated
+// descriptors share the open file as the kernel's do, and nothing leaks over
+// many open/stream/close cycles.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <stdio.h>
+#include <sys/select.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -157,6 +159,172 @@ TEST_F(Interposition, NothingLeaksOverManyStreamingCycles) {
     EXPECT_EQ(n.buffers, 0u);
     EXPECT_EQ(openDescriptors(), fdsBefore);
     EXPECT_EQ(bufferMappings(), 0u) << "buffer memory is unmapped everywhere";
+}
+
+// ---------------------------------------------------------------- duplicates
+
+// A free descriptor number well above the ones in use.
+int spareNumber() {
+    const int fd = ::fcntl(STDERR_FILENO, F_DUPFD, 200);
+    ::close(fd);
+    return fd;
+}
+
+struct DupCase {
+    const char* name;
+    int (*dup)(int fd);
+    bool cloexec;  // the copy is closed on exec
+};
+
+const DupCase DUP_CASES[] = {
+    {"dup", [](int fd) { return ::dup(fd); }, false},
+    {"dup2", [](int fd) { return ::dup2(fd, spareNumber()); }, false},
+    {"dup3", [](int fd) { return ::dup3(fd, spareNumber(), O_CLOEXEC); }, true},
+    {"FDUPFD", [](int fd) { return ::fcntl(fd, F_DUPFD, 100); }, false},
+    {"FDUPFDCLOEXEC", [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 100); }, true},
+};
+
+class Duplicates : public SimTest, public ::testing::WithParamInterface<DupCase> {};
+
+TEST_P(Duplicates, ShareTheStreamOfTheOpenFile) {
+    start(testConfig());
+    Capture c;
+    ASSERT_EQ(c.allocate(4), 0);
+    const int copy = GetParam().dup(c.video());
+    ASSERT_GE(copy, 0);
+    EXPECT_EQ((::fcntl(copy, F_GETFD) & FD_CLOEXEC) != 0, GetParam().cloexec);
+    EXPECT_EQ(counters().openVideo, 2);
+    // The buffers allocated through one descriptor belong to both; another
+    // open of the node is another file and may not stream them.
+    for (uint32_t i = 0; i < 4; ++i) {
+        v4l2_buffer b = makeBuffer(i);
+        ASSERT_EQ(ioctlErr(copy, VIDIOC_QBUF, &b), 0) << i;
+    }
+    const int other = ::open("/run/ozr320/video", O_RDWR);
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    EXPECT_EQ(ioctlErr(other, VIDIOC_STREAMON, &type), EBUSY);
+    ::close(other);
+    ASSERT_EQ(ioctlErr(copy, VIDIOC_STREAMON, &type), 0);
+    ASSERT_EQ(c.trigger(), 0);
+    v4l2_buffer q = makeBuffer(0);
+    ASSERT_EQ(ioctlErr(copy, VIDIOC_QUERYBUF, &q), 0);
+    void* p = ::mmap(nullptr, q.length, PROT_READ, MAP_SHARED, copy, q.m.offset);
+    ASSERT_NE(p, MAP_FAILED);
+    ::munmap(p, q.length);
+
+    // The file outlives its first descriptor: the stream goes on through
+    // the copy, whose socket select() watches.
+    c.closeAbruptly();
+    EXPECT_EQ(counters().openVideo, 1);
+    EXPECT_EQ(counters().buffers, 4u);
+    ASSERT_LT(copy, FD_SETSIZE);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(copy, &readable);
+    timeval tv{2, 0};
+    ASSERT_EQ(::select(copy + 1, &readable, nullptr, nullptr, &tv), 1);
+    v4l2_buffer b = makeBuffer();
+    EXPECT_EQ(ioctlErr(copy, VIDIOC_DQBUF, &b), 0);
+    // The last descriptor releases it with its stream and buffers.
+    ASSERT_EQ(::close(copy), 0);
+    EXPECT_EQ(counters().openVideo, 0);
+    EXPECT_FALSE(counters().streaming);
+    EXPECT_EQ(counters().buffers, 0u);
+}
+
+TEST_P(Duplicates, ShareEventSubscriptionsAndTheBlockingMode) {
+    start(testConfig());
+    const int sd = ::open("/run/ozr320/subdev", O_RDWR);
+    v4l2_event_subscription sub{};
+    sub.type = V4L2_EVENT_CTRL;
+    sub.id = cid::GAIN;
+    ASSERT_EQ(ioctlErr(sd, VIDIOC_SUBSCRIBE_EVENT, &sub), 0);
+    const int copy = GetParam().dup(sd);
+    ASSERT_GE(copy, 0);
+    // O_NONBLOCK belongs to the file, set through either descriptor.
+    ASSERT_EQ(::fcntl(copy, F_SETFL, O_NONBLOCK), 0);
+    v4l2_event ev{};
+    EXPECT_EQ(ioctlErr(sd, VIDIOC_DQEVENT, &ev), ENOENT) << "no event and no waiting";
+    const int other = ::open("/run/ozr320/subdev", O_RDWR);
+    ASSERT_EQ(setCtrl(other, cid::GAIN, 5), 0);
+    ASSERT_EQ(::close(sd), 0);
+    pollfd p{copy, POLLPRI, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+    ASSERT_EQ(ioctlErr(copy, VIDIOC_DQEVENT, &ev), 0);
+    EXPECT_EQ(ev.u.ctrl.value, 5);
+    // A change through the file itself is not reported back to it.
+    ASSERT_EQ(setCtrl(copy, cid::GAIN, 6), 0);
+    EXPECT_EQ(ioctlErr(copy, VIDIOC_DQEVENT, &ev), ENOENT);
+    ::close(copy);
+    ::close(other);
+    EXPECT_EQ(counters().openSubdev, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Interposition, Duplicates, ::testing::ValuesIn(DUP_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Interposition, DuplicateOverANodeReleasesWhatItReplaced) {
+    start(testConfig());
+    Capture c;
+    ASSERT_EQ(c.startStreaming(4), 0);
+    c.unmapAll();
+    // The video node's only descriptor now refers to the sub-device.
+    ASSERT_EQ(::dup2(c.subdev(), c.video()), c.video());
+    EXPECT_EQ(counters().openVideo, 0);
+    EXPECT_EQ(counters().buffers, 0u);
+    int32_t gain = 0;
+    EXPECT_EQ(getCtrl(c.video(), cid::GAIN, gain), 0);
+    EXPECT_EQ(::dup2(c.video(), c.video()), c.video()) << "onto itself: unchanged";
+    EXPECT_EQ(counters().openSubdev, 2);
+    c.closeAbruptly();
+    EXPECT_EQ(counters().openSubdev, 0);
+}
+
+TEST_F(Interposition, CloseRangeReleasesTheNodesItCloses) {
+    start(testConfig());
+    const struct {
+        void (*close)(int fd);
+        bool closes;
+    } cases[] = {
+        {[](int fd) { ::close_range(fd, fd + 10, 0); }, true},
+        {[](int fd) { ::closefrom(fd); }, true},
+        {[](int fd) { ::close_range(fd, fd, CLOSE_RANGE_CLOEXEC); }, false},
+    };
+    for (const auto& cc : cases) {
+        // Well above the descriptors the test runner holds.
+        const int opened = ::open("/run/ozr320/video", O_RDWR);
+        const int video = ::fcntl(opened, F_DUPFD, 300);
+        ASSERT_GE(video, 300);
+        ::close(opened);
+        cc.close(video);
+        EXPECT_EQ(counters().openVideo, cc.closes ? 0 : 1);
+        EXPECT_EQ(::fcntl(video, F_GETFD), cc.closes ? -1 : FD_CLOEXEC);
+        ::close(video);
+    }
+}
+
+TEST_F(Interposition, FileRequestsActOnTheNodesDescriptor) {
+    // Requests the kernel answers for any file before the driver sees them.
+    start(testConfig());
+    const struct {
+        unsigned long request;
+        int value, command, flag;
+    } cases[] = {
+        {FIOCLEX, 0, F_GETFD, FD_CLOEXEC},
+        {FIONCLEX, 0, F_GETFD, 0},
+        {FIONBIO, 1, F_GETFL, O_NONBLOCK},
+        {FIONBIO, 0, F_GETFL, 0},
+    };
+    const int fd = ::open("/run/ozr320/subdev", O_RDWR);
+    for (const auto& fc : cases) {
+        int value = fc.value;
+        EXPECT_EQ(ioctlErr(fd, fc.request, &value), 0) << fc.request;
+        const int mask = fc.command == F_GETFD ? FD_CLOEXEC : O_NONBLOCK;
+        EXPECT_EQ(::fcntl(fd, fc.command) & mask, fc.flag) << fc.request;
+    }
+    int32_t gain = 0;
+    EXPECT_EQ(getCtrl(fd, cid::GAIN, gain), 0) << "still served";
+    ::close(fd);
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST_F(VideoRequests, FrameIntervalsStartAtTheTimeOneFrameTakes) {
     iv.width = 320;
     iv.height = 240;
     ASSERT_EQ(ioctlErr(c.video(), VIDIOC_ENUM_FRAMEINTERVALS, &iv), 0);
-    ASSERT_EQ(iv.type, static_cast<uint32_t>(V4L2_FRMIVAL_TYPE_STEPWISE));
+    ASSERT_EQ(iv.type, static_cast<uint32_t>(V4L2_FRMIVAL_TYPE_CONTINUOUS));
     EXPECT_EQ(iv.stepwise.min.numerator * 1000000 / iv.stepwise.min.denominator, 3000u);
     ASSERT_EQ(setCtrl(c.subdev(), cid::ACQUISITION_MODE, 2), 0);  // 12 images
     v4l2_streamparm parm{};
