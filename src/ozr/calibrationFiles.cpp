@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <new>
 
@@ -57,12 +58,17 @@ int findCalibrationDir(const std::string& libraryPath, const std::string& userPa
 }
 
 int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath) {
-    std::ifstream file(filePath);
+    std::ifstream file(filePath, std::ios::binary);
     if (!file.is_open()) {
         return kyr::status::NO_ENTRY;
     }
     try {
-        jsonData = nlohmann::json::parse(file);
+        // Read whole, then parsed from memory: the parser's stream input
+        // takes a character at a time through the stream buffer, several
+        // times slower, and the index is read again for every request.
+        const std::string text{std::istreambuf_iterator<char>(file),
+                               std::istreambuf_iterator<char>()};
+        jsonData = nlohmann::json::parse(text);
     } catch (const std::exception& e) {
         KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
         return kyr::status::INVALID_ARGUMENT;
