@@ -68,7 +68,8 @@ bool firstFrameInHdf5(const std::string& report) {
         if (frame.find("__interceptor_") != std::string::npos ||
             frame.find(" in __asan") != std::string::npos ||
             frame.find(" in __sanitizer") != std::string::npos ||
-            frame.find("libc.so") != std::string::npos) {
+            frame.find("libc.so") != std::string::npos ||
+            frame.find("_fuzzer+0x") != std::string::npos) {  // strdup and the like
             continue;
         }
         return frame.find("libhdf5") != std::string::npos;
