@@ -2,12 +2,12 @@
 // providers and the default ones: every input is written out as a
 // calibration directory, the providers are loaded from it and registered as
 // the camera does, and then asked for their records the way the camera and
-// the stages ask: each provider at frequency 0, at the requested
-// frequencies and at and beyond the lowest and highest calibrated ones; the
-// distance/amplitude pipeline at a modulation frequency from the input, and
-// the grayscale pipeline, each run for one frame of a size from the input, so
-// that the compensation stages apply records of any size to frames of any
-// size (when no calibrated provider loaded, only if flag 4 says so).
+// the stages ask: each provider at requested frequencies and at and beyond
+// the ends of the calibrated ones (or at 0); the distance/amplitude pipeline
+// at a modulation frequency from the input, and the grayscale pipeline, each
+// run for one frame of a size from the input, so that the compensation
+// stages apply records of any size to frames of any size (when no calibrated
+// provider loaded, only if flag 4 says so).
 //
 // Input: a 16-byte header (flags, frame width, frame height, three
 // frequencies as little-endian 32-bit values), then files, each
@@ -167,26 +167,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)PrnuGainProvider::getInstance().loadCalibrationData(dir, "");
     const int calibrated = ozr::registerCalibrationProviders(dir, "");
 
-    // Every request re-reads the index and its files, so each distinct
-    // case is asked once: the per-frequency records at 0, at two requested
-    // frequencies, exactly at the lowest and the highest calibrated
-    // frequency, just below the lowest and just above the highest (the
-    // neighbour search's cases: an exact entry, one neighbour; the seeds'
-    // requested frequencies lie between two); the grayscale records, which
-    // do not depend on the frequency, once.
-    std::set<uint32_t> frequencies{0, header.frequencies[0], header.frequencies[1]};
-    const auto addEnds = [&frequencies](const FrequencyList& list, bool around) {
-        if (list.count == 0) return;
+    // Every request re-reads the index and its files, so each case of the
+    // neighbour search is asked once: the per-frequency records at two
+    // requested frequencies, and for each calibrated list exactly at its
+    // lowest frequency (an exact entry), just below it and just above its
+    // highest (one neighbour; the seeds' requested frequencies lie between
+    // two), or at 0 when there is no list; the grayscale records, which do
+    // not depend on the frequency, once.
+    std::set<uint32_t> frequencies{header.frequencies[0], header.frequencies[1]};
+    const auto addCases = [&frequencies](const FrequencyList& list) {
+        if (list.count == 0) {
+            frequencies.insert(0);
+            return;
+        }
         const uint32_t lowest = list.frequencies[0];
-        const uint32_t highest = list.frequencies[list.count - 1];
-        frequencies.insert({lowest, highest});
-        if (around) frequencies.insert({lowest - 1, highest + 1});
+        frequencies.insert({lowest, lowest - 1, list.frequencies[list.count - 1] + 1});
     };
     FrequencyList list{};
     PhaseOffsetProvider::getInstance().getCalibratedFrequencies(list);
-    addEnds(list, true);
+    addCases(list);
     PhaseErrorLUTProvider::getInstance().getCalibratedFrequencies(list);
-    addEnds(list, false);
+    addCases(list);
     for (const uint32_t hz : frequencies) {
         request<PhaseOffsetData>(hz);
         request<PhaseErrorLUTData>(hz);
