@@ -5,20 +5,23 @@
 // driver's raw layout, whose size and samples are checked.
 //
 // The HDF5 library itself fails hard on some damaged files (see
-// RecordingReader::checkInChild); ozr-sim therefore reads a recording once in
-// a child process before serving it, and refuses one the child does not
-// survive. The harness does the same: each input is first opened and read in
-// a child process (kept for the following inputs while it lives) in which a
-// fatal signal, or an invalid access the sanitizer sees the library make,
-// ends the child quietly, and such an input is passed over. Any other
-// sanitizer report in the child ends it otherwise, which the harness passes
-// on as a finding of its own.
+// RecordingReader::checkInChild), and makes invalid accesses on others that
+// depend on the state of its heap; ozr-sim therefore reads a recording once in
+// a child process before serving it. Here all of the above runs in a child
+// process, the checker (kept for the following inputs while it lives), and
+// the fuzzer itself never calls the library: the checker sends its coverage
+// counters back after each input, and they are copied into the fuzzer's. A
+// fatal signal in the checker, or an invalid access the sanitizer sees the
+// library make, ends it quietly and the input is passed over; any other
+// sanitizer report or failed check there is a finding. (Leaks of the code
+// under test go unnoticed in the checker, which never exits normally.)
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +80,10 @@ bool firstFrameInHdf5(const std::string& report) {
     return false;
 }
 
+// Standard error as the fuzzer found it, before it may close it: where the
+// checker's sanitizer reports go.
+int realStderr = -1;
+
 void onReport(const char* report) {
     reportInHdf5 = firstFrameInHdf5(report);
 }
@@ -109,96 +116,6 @@ bool writeAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-// The checker: a child that opens and reads each input it is sent, answers
-// one byte when it survived, and in which a fatal signal ends it quietly. It
-// is forked once and again only after it died, since forking the fuzzer per
-// input (with the sanitizers' memory mapped) costs more than the input.
-class Checker {
-public:
-    // True when the checker read the input and lives on; false when it died
-    // of a fatal signal on it (and is started again for the next input).
-    bool survives(const uint8_t* data, size_t size) {
-        if (pid_ < 0) start();
-        const uint64_t length = size;
-        char answer = 0;
-        if (writeAll(toChild_, &length, sizeof length) && writeAll(toChild_, data, size) &&
-            readAll(fromChild_, &answer, 1)) {
-            return true;
-        }
-        return reap();
-    }
-
-private:
-    void start() {
-        int down[2], up[2];
-        if (pipe(down) != 0 || pipe(up) != 0) std::abort();
-        pid_ = fork();
-        if (pid_ < 0) std::abort();
-        if (pid_ == 0) {
-            ::close(down[1]);
-            ::close(up[0]);
-            serve(down[0], up[1]);
-        }
-        ::close(down[0]);
-        ::close(up[1]);
-        toChild_ = down[1];
-        fromChild_ = up[0];
-    }
-
-    [[noreturn]] static void serve(int in, int out) {
-        for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
-            struct sigaction action {};
-            action.sa_handler = diedInHdf5;
-            sigaction(sig, &action, nullptr);
-        }
-        __asan_set_error_report_callback(onReport);
-        __sanitizer_set_death_callback(onDeath);
-        std::vector<uint8_t> input;
-        for (uint64_t length = 0; readAll(in, &length, sizeof length);) {
-            input.resize(length);
-            if (!readAll(in, input.data(), input.size())) break;
-            std::string error;
-            auto reader =
-                ozrrec::RecordingReader::openImage(input.data(), input.size(), "input", error);
-            if (reader) {
-                ozrrec::RecordedFrame frame;
-                for (const uint64_t i : framesToRead(reader->frameCount())) {
-                    (void)reader->read(i, frame, error);
-                }
-                std::vector<float> celsius;
-                (void)reader->readTemperatures(celsius, error);
-            }
-            const char answer = 'k';
-            if (!writeAll(out, &answer, 1)) break;
-        }
-        _exit(0);
-    }
-
-    // The checker ended without an answer: false for a fatal signal (the
-    // input is passed over), a finding for anything else.
-    bool reap() {
-        ::close(toChild_);
-        ::close(fromChild_);
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        if (WIFEXITED(status) && WEXITSTATUS(status) == HDF5_DIED) return false;
-        if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGSEGV || WTERMSIG(status) == SIGBUS ||
-                                    WTERMSIG(status) == SIGFPE || WTERMSIG(status) == SIGILL)) {
-            return false;  // a stack overflow, which no handler survives
-        }
-        std::fprintf(stderr, "recording_fuzzer: the checker ended with status %d\n", status);
-        std::abort();
-    }
-
-    pid_t pid_ = -1;
-    int toChild_ = -1;
-    int fromChild_ = -1;
-};
-
-Checker checker;
-
 // The replay of `reader` as the driver uses it.
 void serve(std::unique_ptr<ozrrec::RecordingReader> reader, bool loop) {
     ozrsim::Config config;
@@ -230,6 +147,123 @@ void serve(std::unique_ptr<ozrrec::RecordingReader> reader, bool loop) {
     }
 }
 
+// Everything the input goes through, in the checker.
+void exercise(const uint8_t* data, size_t size) {
+    std::string error;
+    auto reader = ozrrec::RecordingReader::openImage(data, size, "input", error);
+    if (!reader) return;
+    ozrrec::RecordedFrame frame;
+    for (const uint64_t i : framesToRead(reader->frameCount())) {
+        if (reader->read(i, frame, error) && frame.dcs.size() != reader->info().frameValues()) {
+            std::abort();
+        }
+    }
+    (void)reader->read(reader->frameCount(), frame, error);  // one past the end
+    std::vector<float> celsius;
+    if (reader->readTemperatures(celsius, error) && celsius.size() != reader->frameCount()) {
+        std::abort();
+    }
+    serve(std::move(reader), size % 2 != 0);
+}
+
+// The coverage counters of the whole executable (the harness, the reader and
+// the replay are linked in statically), which the checker sends back after
+// each input for the fuzzer to see.
+extern "C" uint8_t __start___sancov_cntrs[];
+extern "C" uint8_t __stop___sancov_cntrs[];
+
+size_t counterCount() {
+    return static_cast<size_t>(__stop___sancov_cntrs - __start___sancov_cntrs);
+}
+
+// The checker: a child that takes each input it is sent through exercise()
+// and answers with its coverage counters, and in which a fatal signal ends it
+// quietly. It is forked once and again only after it died, since forking the
+// fuzzer per input (with the sanitizers' memory mapped) costs more than the
+// input.
+class Checker {
+public:
+    // Has the checker take the input through everything and copies its
+    // coverage into this process's counters; an input the checker does not
+    // survive is passed over (and the checker started again).
+    void run(const uint8_t* data, size_t size) {
+        if (pid_ < 0) start();
+        const uint64_t length = size;
+        std::vector<uint8_t> counters(counterCount());
+        if (writeAll(toChild_, &length, sizeof length) && writeAll(toChild_, data, size) &&
+            readAll(fromChild_, counters.data(), counters.size())) {
+            for (size_t i = 0; i < counters.size(); ++i) {
+                __start___sancov_cntrs[i] = std::max(__start___sancov_cntrs[i], counters[i]);
+            }
+            return;
+        }
+        reap();
+    }
+
+private:
+    void start() {
+        int down[2], up[2];
+        if (pipe(down) != 0 || pipe(up) != 0) std::abort();
+        pid_ = fork();
+        if (pid_ < 0) std::abort();
+        if (pid_ == 0) {
+            ::close(down[1]);
+            ::close(up[0]);
+            serve(down[0], up[1]);
+        }
+        ::close(down[0]);
+        ::close(up[1]);
+        toChild_ = down[1];
+        fromChild_ = up[0];
+    }
+
+    [[noreturn]] static void serve(int in, int out) {
+        for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+            struct sigaction action {};
+            action.sa_handler = diedInHdf5;
+            sigaction(sig, &action, nullptr);
+        }
+        if (realStderr >= 0) {
+            __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(realStderr)));
+        }
+        __asan_set_error_report_callback(onReport);
+        __sanitizer_set_death_callback(onDeath);
+        std::vector<uint8_t> input;
+        for (uint64_t length = 0; readAll(in, &length, sizeof length);) {
+            input.resize(length);
+            if (!readAll(in, input.data(), input.size())) break;
+            std::fill(__start___sancov_cntrs, __stop___sancov_cntrs, uint8_t{0});
+            exercise(input.data(), input.size());
+            if (!writeAll(out, __start___sancov_cntrs, counterCount())) break;
+        }
+        _exit(0);
+    }
+
+    // The checker ended without an answer: nothing for a fatal signal (the
+    // input is passed over), a finding for anything else.
+    void reap() {
+        ::close(toChild_);
+        ::close(fromChild_);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == HDF5_DIED) return;
+        if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGSEGV || WTERMSIG(status) == SIGBUS ||
+                                    WTERMSIG(status) == SIGFPE || WTERMSIG(status) == SIGILL)) {
+            return;  // a stack overflow, which no handler survives
+        }
+        std::fprintf(stderr, "recording_fuzzer: the checker ended with status %d\n", status);
+        std::abort();
+    }
+
+    pid_t pid_ = -1;
+    int toChild_ = -1;
+    int fromChild_ = -1;
+};
+
+Checker checker;
+
 }  // namespace
 
 // The HDF5 library leaks on some of its own error paths (a dataset whose
@@ -248,31 +282,13 @@ extern "C" const char* __asan_default_options() {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Without the library's free lists every block it frees goes back to
-    // malloc, so that its use of freed memory shows in the checker the same
-    // way each time, and an input the checker passed does the same here.
-    H5set_free_list_limits(0, 0, 0, 0, 0, 0);
+    realStderr = ::dup(STDERR_FILENO);
     // A checker that died is noticed by its closed pipe, not by a signal.
     signal(SIGPIPE, SIG_IGN);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!checker.survives(data, size)) return 0;
-    std::string error;
-    auto reader = ozrrec::RecordingReader::openImage(data, size, "input", error);
-    if (!reader) return 0;
-    ozrrec::RecordedFrame frame;
-    for (const uint64_t i : framesToRead(reader->frameCount())) {
-        if (reader->read(i, frame, error) && frame.dcs.size() != reader->info().frameValues()) {
-            std::abort();
-        }
-    }
-    (void)reader->read(reader->frameCount(), frame, error);  // one past the end
-    std::vector<float> celsius;
-    if (reader->readTemperatures(celsius, error) && celsius.size() != reader->frameCount()) {
-        std::abort();
-    }
-    serve(std::move(reader), size % 2 != 0);
+    checker.run(data, size);
     return 0;
 }
