@@ -2,11 +2,12 @@
 // providers and the default ones: every input is written out as a
 // calibration directory, the providers are loaded from it and registered as
 // the camera does, and then asked for their records the way the camera and
-// the stages ask: each provider at frequency 0, at the requested
-// frequencies and around every calibrated one; the distance/amplitude
-// pipeline at a modulation frequency from the input, and the grayscale
-// pipeline, each run for one frame of a size from the input, so that the
-// compensation stages apply records of any size to frames of any size.
+// the stages ask: each provider at requested frequencies and at and beyond
+// the ends of the calibrated ones (or at 0); the distance/amplitude pipeline
+// at a modulation frequency from the input, and the grayscale pipeline, each
+// run for one frame of a size from the input, so that the compensation
+// stages apply records of any size to frames of any size (when no calibrated
+// provider loaded, only if flag 4 says so).
 //
 // Input: a 16-byte header (flags, frame width, frame height, three
 // frequencies as little-endian 32-bit values), then files, each
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,14 +107,6 @@ void request(uint32_t hz) {
     (void)ozr::getCalibrationData(hz, record);
 }
 
-// Every record type at `hz`, through the registry as the stages do.
-void requestAll(uint32_t hz) {
-    request<PhaseOffsetData>(hz);
-    request<PhaseErrorLUTData>(hz);
-    request<DsnuOffsetData>(hz);
-    request<PrnuGainData>(hz);
-}
-
 // One frame through `P` on a source of `header`'s model and size.
 template <class P>
 void runPipeline(const Header& header, const std::string& frame, uint32_t hz) {
@@ -142,7 +136,14 @@ void runPipeline(const Header& header, const std::string& frame, uint32_t hz) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silenceLogging();
-    std::string pattern = (fs::temp_directory_path() / "ozr-fuzz-calibration-XXXXXX").string();
+    // The directory is written anew for every input: in memory where there
+    // is a tmpfs, since creating and deleting files on a disk file system
+    // took a fifth of the time.
+    std::error_code ec;
+    const fs::path base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0
+                              ? fs::path("/dev/shm")
+                              : fs::temp_directory_path();
+    std::string pattern = (base / "ozr-fuzz-calibration-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     directory = pattern;
     std::atexit([] {
@@ -164,21 +165,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)PhaseErrorLUTProvider::getInstance().loadCalibrationData(dir, "");
     (void)DsnuOffsetProvider::getInstance().loadCalibrationData(dir, "");
     (void)PrnuGainProvider::getInstance().loadCalibrationData(dir, "");
-    (void)ozr::registerCalibrationProviders(dir, "");
+    const int calibrated = ozr::registerCalibrationProviders(dir, "");
 
-    std::vector<uint32_t> frequencies{0, header.frequencies[0], header.frequencies[1],
-                                      header.frequencies[2]};
+    // Every request re-reads the index and its files, so each case of the
+    // neighbour search is asked once: the per-frequency records at two
+    // requested frequencies, and for each calibrated list exactly at its
+    // lowest frequency (an exact entry), just below it and just above its
+    // highest (one neighbour; the seeds' requested frequencies lie between
+    // two), or at 0 when there is no list; the grayscale records, which do
+    // not depend on the frequency, once.
+    std::set<uint32_t> frequencies{header.frequencies[0], header.frequencies[1]};
+    const auto addCases = [&frequencies](const FrequencyList& list) {
+        if (list.count == 0) {
+            frequencies.insert(0);
+            return;
+        }
+        const uint32_t lowest = list.frequencies[0];
+        frequencies.insert({lowest, lowest - 1, list.frequencies[list.count - 1] + 1});
+    };
     FrequencyList list{};
     PhaseOffsetProvider::getInstance().getCalibratedFrequencies(list);
-    for (size_t i = 0; i < list.count && i < 4; ++i) {
-        frequencies.push_back(list.frequencies[i]);
-        frequencies.push_back(list.frequencies[i] + 1);
-        frequencies.push_back(list.frequencies[i] - 1);
-    }
+    addCases(list);
     PhaseErrorLUTProvider::getInstance().getCalibratedFrequencies(list);
-    for (size_t i = 0; i < list.count && i < 4; ++i) frequencies.push_back(list.frequencies[i]);
-    for (const uint32_t hz : frequencies) requestAll(hz);
+    addCases(list);
+    for (const uint32_t hz : frequencies) {
+        request<PhaseOffsetData>(hz);
+        request<PhaseErrorLUTData>(hz);
+    }
+    request<DsnuOffsetData>(header.frequencies[0]);
+    request<PrnuGainData>(header.frequencies[0]);
 
+    // Most inputs are indexes that no longer parse: the pipelines then run on
+    // the default providers only, which they need not do for each of them;
+    // flag 4 asks for it.
+    if (calibrated == 0 && (header.flags & 4) == 0) return 0;
     runPipeline<DistAmplitudePipeline>(header, frame, header.frequencies[0]);
     if (header.flags & 2) runPipeline<GrayscalePipeline>(header, frame, 0);
     return 0;

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """Writes the seed corpora of the fuzz targets.
 
-    make_seeds.py OZR_SIM OUTDIR
+    make_seeds.py OZR_SIM OZR_CAPTURE OUTDIR
 
 OZR_SIM is the virtual driver's launcher, whose "calibrate" command writes
-the calibration seeds' directories. OUTDIR receives one directory per
-target (calibration, device_data, control_sequence). The seeds are
-deterministic: running the script again writes the same files.
+the calibration seeds' directories; OZR_CAPTURE records the recording seeds
+on it. OUTDIR receives one directory per target (calibration, device_data,
+control_sequence, recording). The seeds are deterministic, except for the
+timestamps inside the recordings: running the script again writes the same
+files.
 """
 import json
 import os
@@ -227,13 +229,29 @@ def control_seeds(outdir):
             write(outdir, "control_sequence", f"{'ozr310' if ozr310 else 'ozr320'}-{name}", p.data())
 
 
+def recording_seeds(ozr_sim, ozr_capture, outdir):
+    """Two frames of each model and recordable mode, recorded on a virtual
+    sensor of the smallest size that keeps a file of a few kilobytes."""
+    for model, (w, h) in (("ozr320", (8, 6)), ("ozr310", (16, 6))):
+        for mode in ("dcs4", "hdr"):
+            with tempfile.TemporaryDirectory() as d:
+                path = os.path.join(d, "rec.h5")
+                subprocess.run([ozr_sim, "--model", model, "--width", str(w), "--height", str(h),
+                                "--calibration", "--", ozr_capture, "--model", model,
+                                "--mode", mode, "--frames", "2", "--record", path, "--quiet"],
+                               check=True)
+                with open(path, "rb") as f:
+                    write(outdir, "recording", f"{model}-{mode}", f.read())
+
+
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
-    ozr_sim, outdir = sys.argv[1], sys.argv[2]
+    ozr_sim, ozr_capture, outdir = sys.argv[1], sys.argv[2], sys.argv[3]
     device_seeds(outdir)
     calibration_seeds(ozr_sim, outdir)
     control_seeds(outdir)
+    recording_seeds(ozr_sim, ozr_capture, outdir)
 
 
 if __name__ == "__main__":

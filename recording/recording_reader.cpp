@@ -206,7 +206,17 @@ public:
                 return false;
             }
         }
-        length = dims[0];
+        // Without filters every value takes its bytes in the file: frames the
+        // file has no room for are not recorded, however many the shape
+        // claims (a damaged file claims up to MAX_FRAMES from a few bytes).
+        hsize_t frameBytes = expected.size;
+        for (int i = 1; i < rank; ++i) frameBytes *= inner[i - 1];
+        hsize_t fileSize = 0;
+        if (H5Fget_filesize(file_, &fileSize) < 0) {
+            error = h5::failure(refuse("the size of the file cannot be had"));
+            return false;
+        }
+        length = std::min<hsize_t>(dims[0], fileSize / frameBytes);
         return true;
     }
 

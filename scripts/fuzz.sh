@@ -6,13 +6,15 @@
 # SECONDS per target (default 20); TARGET names (default all). New inputs go
 # to build/fuzz/corpus/TARGET (the committed seeds in fuzz/corpus/ stay as
 # they are); a crash leaves its input in build/fuzz/artifacts/ and fails.
+# fuzz/TARGET.dict is a target's dictionary, fuzz/TARGET.options a line of
+# further libFuzzer options.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(calibration device_data control_sequence)
+[ ${#targets[@]} -eq 0 ] && targets=(calibration device_data control_sequence recording)
 dir=$root/build/fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -39,6 +41,11 @@ for t in "${targets[@]}"; do
     args=(-max_total_time="$seconds" -timeout=60 -rss_limit_mb=4096 -print_final_stats=1
         -artifact_prefix="$dir/artifacts/$t-")
     [ -f "$root/fuzz/$t.dict" ] && args+=(-dict="$root/fuzz/$t.dict")
+    # Further libFuzzer options of a target, on one line of fuzz/TARGET.options.
+    if [ -f "$root/fuzz/$t.options" ]; then
+        read -r -a extra < "$root/fuzz/$t.options"
+        args+=("${extra[@]}")
+    fi
     "$dir/fuzz/${t}_fuzzer" "${args[@]}" "$corpus" "$root/fuzz/corpus/$t" 2>&1 \
         | grep -v '^#[0-9]' || { echo "fuzz: $t failed" >&2; exit 1; }
 done

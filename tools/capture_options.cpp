@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <map>
+#include <system_error>
 
 #include "CLI/CLI.hpp"
 
@@ -33,6 +34,25 @@ std::string validNames() {
         names += e.name;
     }
     return names;
+}
+
+// A decimal whole number of at least `min`, checked on the text before CLI11
+// converts it, so that a fraction, a negative number or one beyond the range
+// of `long` (which the conversion would clamp) is refused in words rather than
+// with the limits of a double.
+CLI::Validator wholeNumberFrom(long min) {
+    const std::string expected = "expected a whole number, " + std::to_string(min) + " or more";
+    return CLI::Validator(
+        [min, expected](std::string& text) -> std::string {
+            long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, ec] = std::from_chars(text.data(), end, value);
+            if (text.empty() || ec != std::errc() || stop != end || value < min) {
+                return expected + ", not \"" + text + "\"";
+            }
+            return {};
+        },
+        "", "WHOLE_NUMBER");
 }
 
 // "on"/"off" and the like for switches, otherwise a decimal or 0x number.
@@ -158,7 +178,8 @@ int parseOptions(int argc, char** argv, Options& o) {
         ->check(CLI::IsMember({"dist-amp", "hdr", "grayscale", "dcs4"}))
         ->capture_default_str();
     app.add_option("--frames", o.frames, "number of frames; 0: until Ctrl-C")
-        ->check(CLI::NonNegativeNumber)
+        ->type_name("N")
+        ->check(wholeNumberFrom(0))
         ->capture_default_str();
     app.add_flag("--single", o.single, "capture each frame on demand instead of streaming");
     app.add_option("--set", sets,
@@ -172,7 +193,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         ->type_name("DIR");
     app.add_option("--every", o.every, "with --out: write only every K-th frame")
         ->type_name("K")
-        ->check(CLI::PositiveNumber)
+        ->check(wholeNumberFrom(1))
         ->capture_default_str();
     app.add_flag("--preview", o.preview,
                  "with --out: also 8-bit colour previews of distance and amplitude");

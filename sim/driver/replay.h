@@ -33,6 +33,10 @@
 #include "controls.h"
 #include "ozrsim.h"
 
+namespace ozrrec {
+class RecordingReader;
+}
+
 namespace ozrsim {
 
 class Replay {
@@ -48,6 +52,11 @@ public:
     // or holds no frame. Defined in the replay module (and in the launcher,
     // which checks recordings itself).
     static std::unique_ptr<Replay> openRecording(Config& config, std::string& error);
+
+    // The same for a recording already open (from a file or from memory);
+    // messages name the reader's path. Defined alongside openRecording.
+    static std::unique_ptr<Replay> fromReader(std::unique_ptr<ozrrec::RecordingReader> reader,
+                                              Config& config, std::string& error);
 
     virtual ~Replay() = default;
 

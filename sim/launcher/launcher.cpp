@@ -52,8 +52,10 @@ const Option OPTIONS[] = {
      "serve a calibration of the virtual sensor in /usr/local/share/ozrtofcam/calibration"},
     {"--host-calibration", "OZRSIM_CALIBRATION", "host",
      "leave /usr/local/share/ozrtofcam/calibration to the host"},
-    {"--width", "OZRSIM_WIDTH", nullptr, "device format width (default 320; OZR310 640)"},
-    {"--height", "OZRSIM_HEIGHT", nullptr, "device format height (default 240; OZR310 120)"},
+    {"--width", "OZRSIM_WIDTH", nullptr,
+     "device format width, even, 2 to 2048 (default 320; OZR310 640)"},
+    {"--height", "OZRSIM_HEIGHT", nullptr,
+     "device format height, even, 2 to 2048 (default 240; OZR310 120)"},
     {"--scene", "OZRSIM_SCENE", nullptr, "wall | boxes | tilted | file:PATH (default wall)"},
     {"--wall-mm", "OZRSIM_WALL_MM", nullptr, "distance of the wall in millimetres"},
     {"--reflectivity", "OZRSIM_REFLECTIVITY", nullptr, "base reflectivity 0..1"},
@@ -116,7 +118,45 @@ const Option* findOption(const std::string& flag) {
     return nullptr;
 }
 
-// Splits "--flag=value"; returns false for an unknown flag or a missing value.
+// Limits of a device format side given on the command line: even (the
+// OZR310 splits its rows into two equally wide halves, and its rows fold into
+// two) and at most what the renderer draws.
+constexpr unsigned long MIN_SIDE = 2;
+constexpr unsigned long MAX_SIDE = 2048;
+
+// Checks the value of an option that has a rule of its own; prints why and
+// returns false when the value breaks it.
+bool checkValue(const Option& option, const std::string& value) {
+    const std::string flag = option.flag;
+    if (flag != "--width" && flag != "--height") return true;
+    unsigned long side = 0;
+    const bool digits = !value.empty() && value.size() <= 9 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    if (digits) side = std::stoul(value);
+    if (!digits || side < MIN_SIDE || side > MAX_SIDE || side % 2 != 0) {
+        std::fprintf(stderr, "ozr-sim: %s \"%s\": expected an even whole number from %lu to %lu\n",
+                     option.flag, value.c_str(), MIN_SIDE, MAX_SIDE);
+        return false;
+    }
+    return true;
+}
+
+// With only one side of the device format given, the other is the model's.
+void completeFormat(ozrsim::Config& config) {
+    if ((config.width == 0) == (config.height == 0)) return;
+    uint32_t width = 0, height = 0;
+    ozrsim::defaultFormat(config.model, width, height);
+    if (config.width == 0) {
+        config.width = width;
+        setenv("OZRSIM_WIDTH", std::to_string(width).c_str(), 1);
+    } else {
+        config.height = height;
+        setenv("OZRSIM_HEIGHT", std::to_string(height).c_str(), 1);
+    }
+}
+
+// Splits "--flag=value"; returns false for an unknown flag, a missing value or
+// a value its option refuses.
 bool takeOption(int argc, char** argv, int& i, const Option*& option, std::string& value) {
     std::string arg = argv[i];
     std::string inlineValue;
@@ -141,14 +181,13 @@ bool takeOption(int argc, char** argv, int& i, const Option*& option, std::strin
     }
     if (hasInline) {
         value = inlineValue;
-        return true;
-    }
-    if (i + 1 >= argc) {
+    } else if (i + 1 >= argc) {
         std::fprintf(stderr, "ozr-sim: %s needs a value\n", option->flag);
         return false;
+    } else {
+        value = argv[++i];
     }
-    value = argv[++i];
-    return true;
+    return checkValue(*option, value);
 }
 
 std::string findLibrary() {
@@ -218,6 +257,7 @@ int calibrate(int argc, char** argv) {
         std::fprintf(stderr, "ozr-sim: %s\n", error.c_str());
         return 2;
     }
+    completeFormat(config);
     uint32_t width = config.width, height = config.height;
     if (width == 0 || height == 0) ozrsim::defaultFormat(config.model, width, height);
     const int rc = ozrsim::writeCalibration(dir, config.model, width, height, config.seed);
@@ -270,6 +310,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ozr-sim: %s\n", error.c_str());
         return 2;
     }
+    completeFormat(config);
     {
         const ozrsim::Renderer renderer(config.scene, config.seed);
         if (!renderer.valid()) {

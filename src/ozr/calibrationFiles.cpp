@@ -1,7 +1,14 @@
 #include "calibrationFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cfloat>
+#include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <new>
 
@@ -51,12 +58,17 @@ int findCalibrationDir(const std::string& libraryPath, const std::string& userPa
 }
 
 int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath) {
-    std::ifstream file(filePath);
+    std::ifstream file(filePath, std::ios::binary);
     if (!file.is_open()) {
         return kyr::status::NO_ENTRY;
     }
     try {
-        jsonData = nlohmann::json::parse(file);
+        // Read whole, then parsed from memory: the parser's stream input
+        // takes a character at a time through the stream buffer, several
+        // times slower, and the index is read again for every request.
+        const std::string text{std::istreambuf_iterator<char>(file),
+                               std::istreambuf_iterator<char>()};
+        jsonData = nlohmann::json::parse(text);
     } catch (const std::exception& e) {
         KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
         return kyr::status::INVALID_ARGUMENT;
@@ -64,24 +76,103 @@ int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePat
     return 0;
 }
 
-int BinaryFile::open(const std::filesystem::path& path) {
+namespace {
+
+// Logs the refusal of a file named by the index and returns NO_ENTRY: the
+// record it belongs to is treated as missing.
+int refuse(const std::string& dir, const std::string& name, const char* why) {
+    KYR_LOG_ERROR(
+        "Calibration file '%s' named in %s refused: %s (only regular files inside %s "
+        "are read)",
+        name.c_str(), CALIBRATION_INFO_FILE, why, dir.c_str());
+    return kyr::status::NO_ENTRY;
+}
+
+// The canonical form of `path` (symbolic links, "." and ".." resolved), or
+// an empty string with errno set when it cannot be had.
+std::string canonical(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+bool isInside(const std::string& root, const std::string& path) {
+    const std::string prefix = root == "/" ? root : root + "/";
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+BinaryFile::~BinaryFile() {
+    close();
+}
+
+void BinaryFile::close() {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
     count = 0;
-    stream = std::ifstream(path, std::ios::binary);
-    if (!stream.is_open()) {
+}
+
+int BinaryFile::open(const std::string& dir, const std::string& name) {
+    close();
+    if (name.empty() || name.find('\0') != std::string::npos) {
+        return refuse(dir, name, "the name is empty or not text");
+    }
+    if (name.front() == '/') {
+        return refuse(dir, name, "an absolute path");
+    }
+    const std::string root = canonical(dir);
+    if (root.empty()) {
         return kyr::status::NO_ENTRY;
     }
-    stream.seekg(0, std::ios::end);
-    const std::streamoff size = stream.tellg();
-    stream.seekg(0, std::ios::beg);
-    if (!stream || size < 0 || size % 2 != 0 ||
-        static_cast<unsigned long long>(size / 2) > std::numeric_limits<size_t>::max()) {
+    // Resolving does not open anything, so a FIFO or a device is only named.
+    const std::string target = canonical(root + "/" + name);
+    if (target.empty()) {
+        return kyr::status::NO_ENTRY;  // missing; the caller reports it
+    }
+    if (!isInside(root, target)) {
+        return refuse(dir, name, "it leads out of the calibration directory");
+    }
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        return kyr::status::NO_ENTRY;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return refuse(dir, name, "not a regular file");
+    }
+    // The target is checked again on the open descriptor: it may have been
+    // replaced since. O_NONBLOCK keeps a FIFO put there meanwhile from
+    // blocking, O_NOFOLLOW a symbolic link from being followed.
+    const int descriptor =
+        ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return errno == ELOOP ? refuse(dir, name, "a symbolic link replaced the file")
+                              : kyr::status::NO_ENTRY;
+    }
+    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(descriptor);
+        return refuse(dir, name, "not a regular file");
+    }
+    fd = descriptor;
+    if (st.st_size < 0 || st.st_size % 2 != 0 ||
+        static_cast<unsigned long long>(st.st_size / 2) > std::numeric_limits<size_t>::max()) {
+        close();
         return kyr::status::INVALID_ARGUMENT;
     }
-    count = static_cast<size_t>(size / 2);
+    count = static_cast<size_t>(st.st_size / 2);
     return 0;
 }
 
 int BinaryFile::read(std::vector<uint16_t>& out) {
+    if (fd < 0) {
+        return kyr::status::INVALID_ARGUMENT;
+    }
     try {
         out.resize(count);
     } catch (const std::exception&) {
@@ -90,10 +181,18 @@ int BinaryFile::read(std::vector<uint16_t>& out) {
     if (count == 0) {
         return 0;
     }
-    const auto bytes = static_cast<std::streamsize>(count * sizeof(uint16_t));
-    stream.read(reinterpret_cast<char*>(out.data()), bytes);
-    if (stream.gcount() != bytes) {
-        return kyr::status::INVALID_ARGUMENT;
+    auto* bytes = reinterpret_cast<unsigned char*>(out.data());
+    const size_t total = count * sizeof(uint16_t);
+    size_t done = 0;
+    while (done < total) {
+        const ssize_t n = ::read(fd, bytes + done, total - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return kyr::status::INVALID_ARGUMENT;
+        }
+        done += static_cast<size_t>(n);
     }
     if constexpr (std::endian::native == std::endian::big) {
         for (uint16_t& v : out) {

@@ -41,13 +41,24 @@ std::string indexPath(const std::string& dir);
 // kyr::status::INVALID_ARGUMENT when it does not parse (logged).
 int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath);
 
-// A header-less file of unsigned 16-bit little-endian values. The size is
+// A header-less file of unsigned 16-bit little-endian values named by the
+// index. Only a regular file inside the calibration directory is read: a name
+// that is absolute, leads out of the directory (through ".." or a symbolic
+// link) or names anything but a regular file (a directory, a device node, a
+// FIFO, a socket) is refused with a logged error naming it, and the record is
+// treated as missing. Nothing is opened in a way that could block. The size is
 // known after open(), so a caller can check it before anything is allocated.
 class BinaryFile {
 public:
-    // Returns 0, kyr::status::NO_ENTRY when the file cannot be opened, or
-    // kyr::status::INVALID_ARGUMENT when its size is odd or cannot be taken.
-    int open(const std::filesystem::path& path);
+    BinaryFile() = default;
+    ~BinaryFile();
+    BinaryFile(const BinaryFile&) = delete;
+    BinaryFile& operator=(const BinaryFile&) = delete;
+
+    // Opens `name` relative to the directory `dir`. Returns 0,
+    // kyr::status::NO_ENTRY when the file does not exist, cannot be opened or
+    // is refused, or kyr::status::INVALID_ARGUMENT when its size is odd.
+    int open(const std::string& dir, const std::string& name);
 
     // Number of 16-bit values: the file size divided by 2.
     size_t elementCount() const { return count; }
@@ -55,11 +66,13 @@ public:
     // Reads every value into `out`, resized to elementCount(). Returns 0,
     // kyr::status::NO_MEMORY when the memory cannot be had, or
     // kyr::status::INVALID_ARGUMENT when the file no longer holds
-    // elementCount() values.
+    // elementCount() values (or was not opened).
     int read(std::vector<uint16_t>& out);
 
 private:
-    std::ifstream stream;
+    void close();
+
+    int fd = -1;
     size_t count = 0;
 };
 

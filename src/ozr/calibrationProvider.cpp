@@ -61,10 +61,11 @@ void frequencyListOf(const std::vector<unsigned int>& frequencies, FrequencyList
     freqList.count = frequencies.size();
 }
 
-int readPhaseFile(const std::filesystem::path& path, size_t expected, std::vector<uint16_t>& out,
-                  const char* failedFormat) {
+int readPhaseFile(const std::string& dir, const std::string& name, size_t expected,
+                  std::vector<uint16_t>& out, const char* failedFormat) {
+    const std::filesystem::path path = std::filesystem::path(dir) / name;
     BinaryFile file;
-    int rc = file.open(path);
+    int rc = file.open(dir, name);
     if (rc == 0 && file.elementCount() != expected) {
         rc = kyr::status::INVALID_ARGUMENT;
     }

@@ -72,12 +72,13 @@ int requestCalibration(const std::string& dir, const Build& build, const Clear& 
 // when there are none).
 void frequencyListOf(const std::vector<unsigned int>& frequencies, FrequencyList& freqList);
 
-// Reads a file of exactly `expected` raw phases into `out`. On failure logs
-// `failedFormat` (ERROR) with the path and the text of the code, both "%s",
-// and returns the code (kyr::status::INVALID_ARGUMENT for a file of another
-// size).
-int readPhaseFile(const std::filesystem::path& path, size_t expected, std::vector<uint16_t>& out,
-                  const char* failedFormat);
+// Reads the file `name` of the calibration directory `dir`, of exactly
+// `expected` raw phases, into `out`. On failure logs `failedFormat` (ERROR)
+// with the path and the text of the code, both "%s", and returns the code
+// (kyr::status::INVALID_ARGUMENT for a file of another size,
+// kyr::status::NO_ENTRY for a missing or refused one).
+int readPhaseFile(const std::string& dir, const std::string& name, size_t expected,
+                  std::vector<uint16_t>& out, const char* failedFormat);
 
 // The texts a provider per modulation frequency reports in its own words.
 struct FrequencyMessages {
@@ -131,11 +132,11 @@ int buildFromNeighbours(const nlohmann::json& index, const std::string& dir, uin
         Kind::clear(record);
         return kyr::status::INVALID_ARGUMENT;
     }
-    int rc = readPhaseFile(std::filesystem::path(dir) / b.lower.file, b.lower.count(),
-                           b.lowerValues, Kind::MESSAGES.fileFailed);
+    int rc =
+        readPhaseFile(dir, b.lower.file, b.lower.count(), b.lowerValues, Kind::MESSAGES.fileFailed);
     if (rc == 0) {
-        rc = readPhaseFile(std::filesystem::path(dir) / b.upper.file, b.upper.count(),
-                           b.upperValues, Kind::MESSAGES.fileFailed);
+        rc = readPhaseFile(dir, b.upper.file, b.upper.count(), b.upperValues,
+                           Kind::MESSAGES.fileFailed);
     }
     if (rc == 0) {
         b.weight = interpolationWeight(n, modFreq);

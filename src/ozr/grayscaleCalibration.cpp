@@ -35,11 +35,11 @@ int readGrayscaleImage(const nlohmann::json& index, const std::string& dir, cons
     const nlohmann::json& section = index.at("grayscale");
     const char* key =
         preferDrnu && section.is_object() && section.contains("drnu_file") ? "drnu_file" : fileKey;
-    const std::filesystem::path path =
-        std::filesystem::path(dir) / section.at(key).get<std::string>();
+    const auto name = section.at(key).get<std::string>();
+    const std::filesystem::path path = std::filesystem::path(dir) / name;
 
     BinaryFile file;
-    int rc = file.open(path);
+    int rc = file.open(dir, name);
     if (rc != 0) {
         KYR_LOG_ERROR("Failed to read binary file %s", path.c_str());
         return rc;

@@ -3,7 +3,9 @@
 #include "calibrationFiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -108,7 +110,7 @@ TEST(CalibrationBinaryFile, ReadsLittleEndianWords) {
     CalibrationDir dir;
     dir.writeText("a.bin", std::string("\x01\x02\xff\x00\x00\x80", 6));
     BinaryFile f;
-    ASSERT_EQ(f.open(dir.path() / "a.bin"), 0);
+    ASSERT_EQ(f.open(dir.str(), "a.bin"), 0);
     EXPECT_EQ(f.elementCount(), 3u);
     std::vector<uint16_t> v;
     ASSERT_EQ(f.read(v), 0);
@@ -119,15 +121,15 @@ TEST(CalibrationBinaryFile, OddSizeIsMinus22AndMissingFileMinus2) {
     CalibrationDir dir;
     dir.writeText("five.bin", "12345");
     BinaryFile f;
-    EXPECT_EQ(f.open(dir.path() / "five.bin"), -22);
-    EXPECT_EQ(f.open(dir.path() / "none.bin"), -2);
+    EXPECT_EQ(f.open(dir.str(), "five.bin"), -22);
+    EXPECT_EQ(f.open(dir.str(), "none.bin"), -2);
 }
 
 TEST(CalibrationBinaryFile, EmptyFileHasNoElements) {
     CalibrationDir dir;
     dir.writeText("empty.bin", "");
     BinaryFile f;
-    ASSERT_EQ(f.open(dir.path() / "empty.bin"), 0);
+    ASSERT_EQ(f.open(dir.str(), "empty.bin"), 0);
     std::vector<uint16_t> v{1, 2};
     ASSERT_EQ(f.read(v), 0);
     EXPECT_TRUE(v.empty());
@@ -137,10 +139,81 @@ TEST(CalibrationBinaryFile, FileShrunkAfterOpenIsMinus22) {
     CalibrationDir dir;
     dir.writeWords("a.bin", {1, 2, 3, 4});
     BinaryFile f;
-    ASSERT_EQ(f.open(dir.path() / "a.bin"), 0);
+    ASSERT_EQ(f.open(dir.str(), "a.bin"), 0);
     std::filesystem::resize_file(dir.path() / "a.bin", 4);
     std::vector<uint16_t> v;
     EXPECT_EQ(f.read(v), -22);
+}
+
+// Only regular files inside the calibration directory are read; anything
+// else is refused with a message naming it and reads as missing (-2).
+TEST(CalibrationBinaryFile, OnlyRegularFilesInsideTheDirectoryAreRead) {
+    CalibrationDir outer;
+    outer.writeWords("outside.bin", {7, 8});
+    const std::filesystem::path root = outer.path() / "calib";
+    std::filesystem::create_directories(root / "sub");
+    const std::string dir = root.string();
+    outer.writeWords("calib/a.bin", {1, 2});
+    ASSERT_EQ(::mkfifo((root / "fifo.bin").c_str(), 0600), 0);
+    std::filesystem::create_symlink("a.bin", root / "in.bin");
+    std::filesystem::create_symlink("../outside.bin", root / "out.bin");
+    std::filesystem::create_symlink(outer.path() / "outside.bin", root / "abs_out.bin");
+    std::filesystem::create_symlink("/dev/null", root / "null.bin");
+    std::filesystem::create_symlink("sub", root / "dirlink");
+
+    struct Case {
+        std::string name;
+        int rc;
+        bool refused;  // a refusal naming the file is logged
+    };
+    const std::vector<Case> cases = {
+        {"a.bin", 0, false},
+        {"./sub/../a.bin", 0, false},  // ".." that stays inside
+        {"in.bin", 0, false},          // a symbolic link inside
+        {"none.bin", -2, false},       // missing: the caller reports it
+        {(root / "a.bin").string(), -2, true},
+        {"/dev/stdin", -2, true},
+        {"/dev/null", -2, true},
+        {"../outside.bin", -2, true},
+        {"sub/../../outside.bin", -2, true},
+        {"../../../../../../../../dev/null", -2, true},
+        {"out.bin", -2, true},
+        {"abs_out.bin", -2, true},
+        {"null.bin", -2, true},
+        {"fifo.bin", -2, true},
+        {"sub", -2, true},
+        {"dirlink", -2, true},
+        {".", -2, true},
+        {"", -2, true},
+        {std::string("a.bin\0x", 7), -2, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("name '" + c.name + "'");
+        LogCapture log;
+        BinaryFile f;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(f.open(dir, c.name), c.rc);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        const auto lines = log.lines();
+        if (c.refused) {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0].level, kyr::platform::LogLevel::LOG_LEVEL_ERROR);
+            const std::string shown = c.name.substr(0, c.name.find('\0'));
+            EXPECT_NE(lines[0].text.find("Calibration file '" + shown + "'"), std::string::npos)
+                << lines[0].text;
+            EXPECT_NE(lines[0].text.find("refused"), std::string::npos) << lines[0].text;
+        } else {
+            EXPECT_TRUE(lines.empty());
+        }
+        std::vector<uint16_t> v;
+        if (c.rc == 0) {
+            ASSERT_EQ(f.read(v), 0);
+            EXPECT_EQ(v, (std::vector<uint16_t>{1, 2}));
+        } else {
+            EXPECT_EQ(f.elementCount(), 0u);
+            EXPECT_EQ(f.read(v), -22);
+        }
+    }
 }
 
 TEST(CalibrationNumbers, IntegersKeepTheirLowBits) {

@@ -1,5 +1,6 @@
 // Grayscale calibration: the dark offset and gain providers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -88,6 +89,24 @@ TEST_F(GrayscaleProviderTest, DrnuFileIsPreferred) {
     DsnuOffsetData offset;
     ASSERT_EQ(dsnu.getCalibrationData(0, offset), 0);
     EXPECT_EQ(pixels(offset.offsetImage), (std::vector<uint16_t>{11, 12, 13, 14, 15, 16}));
+}
+
+// A file the index names outside the directory, or one that is no regular
+// file, reads as missing for its own record only; a FIFO does not block.
+TEST_F(GrayscaleProviderTest, RefusedFileIsMissingWhileTheOtherLoads) {
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo.bin").c_str(), 0600), 0);
+    for (const char* name : {"fifo.bin", "/dev/stdin", "../prnu.bin"}) {
+        SCOPED_TRACE(name);
+        json s = section();
+        s["prnu_file"] = name;
+        writeSection(s);
+        LogCapture log;
+        EXPECT_EQ(dsnu.loadCalibrationData(dir.str(), ""), 0);
+        EXPECT_EQ(prnu.loadCalibrationData(dir.str(), ""), -2);
+        EXPECT_TRUE(dsnu.isInitialized());
+        EXPECT_EQ(log.count("Failed to read binary file " + (dir.path() / name).string()), 1u);
+        EXPECT_EQ(log.count("Failed to load grayscale PRNU calibration data"), 1u);
+    }
 }
 
 TEST_F(GrayscaleProviderTest, MissingOrEmptySectionIsMinus61) {

@@ -174,15 +174,24 @@ TEST_F(PhaseOffsetProviderTest, MissingUpperFileIsReportedByName) {
               1u);
 }
 
-TEST_F(PhaseOffsetProviderTest, AbsoluteFileNamesAreUsedUnchanged) {
+// Files are read from inside the calibration directory only: an absolute
+// name is refused, and the record is missing, even where the file exists.
+TEST_F(PhaseOffsetProviderTest, AbsoluteFileNamesAreRefused) {
     CalibrationDir other;
     other.writeWords("abs.bin", {9, 8, 7, 6});
-    dir.writeIndex(
-        json({{"phaseOffsetData", {entry(10000000, (other.path() / "abs.bin").string())}}}).dump());
+    const std::string absolute = (other.path() / "abs.bin").string();
+    dir.writeIndex(json({{"phaseOffsetData", {entry(10000000, absolute)}}}).dump());
     load();
+    LogCapture log;
     PhaseOffsetData d;
-    ASSERT_EQ(provider.getCalibrationData(10000000, d), 0);
-    EXPECT_EQ(pixels(d), (std::vector<uint16_t>{9, 8, 7, 6}));
+    EXPECT_EQ(provider.getCalibrationData(10000000, d), -2);
+    EXPECT_FALSE(d.offsetImage);
+    EXPECT_EQ(log.count("Failed to load offset calibration data from " + absolute +
+                        ": No such file or directory"),
+              1u);
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_NE(log.lines()[0].text.find("Calibration file '" + absolute + "'"), std::string::npos)
+        << log.lines()[0].text;
 }
 
 TEST_F(PhaseOffsetProviderTest, NeighboursOfDifferentSizeAreRefused) {

@@ -305,6 +305,38 @@ TEST_F(RecordingFile, ValuesBeyondTwelveBitsOrShortSeriesAreCaughtAtReading) {
     EXPECT_NE(error.find("65520 is not a 12-bit sample"), std::string::npos) << error;
 }
 
+// Frames the file has no room for are not recorded, however many the
+// datasets claim: the reader neither counts nor allocates for them.
+TEST_F(RecordingFile, FramesBeyondTheFileSizeAreNotCounted) {
+    write(3);
+    const struct {
+        const char* name;
+        int rank;
+    } sets[] = {{"dcs", 4}, {"frame_number", 1}, {"timestamp_ms", 1}, {"temperature_c", 1}};
+    withFile(path, [&sets](hid_t f) {
+        for (const auto& s : sets) {
+            const hid_t set = H5Dopen2(f, s.name, H5P_DEFAULT);
+            ASSERT_GE(set, 0) << s.name;
+            hsize_t dims[4] = {};
+            const hid_t space = H5Dget_space(set);
+            H5Sget_simple_extent_dims(space, dims, nullptr);
+            H5Sclose(space);
+            dims[0] = hsize_t{1} << 30;  // chunks never written
+            EXPECT_GE(H5Dset_extent(set, dims), 0) << s.name;
+            H5Dclose(set);
+        }
+    });
+    ASSERT_LT(fs::file_size(path), 1u << 20);
+    std::string error;
+    auto r = RecordingReader::open(path, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_GE(r->frameCount(), 3u);
+    EXPECT_LT(r->frameCount(), fs::file_size(path));
+    std::vector<float> celsius;
+    EXPECT_TRUE(r->readTemperatures(celsius, error)) << error;
+    EXPECT_EQ(celsius.size(), r->frameCount());
+}
+
 // A file the HDF5 library itself does not survive: the layout message
 // (version 3, chunked) of a 1-D dataset chunked by 256 claims 0 dimensions,
 // and opening the dataset divides by zero.

@@ -11,11 +11,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -147,7 +149,10 @@ TEST_F(CaptureTest, UsageErrorsExitWithTwoAndSayWhy) {
     } cases[] = {
         {{"--model", "ozr999"}, "--model"},
         {{"--mode", "fast"}, "--mode"},
-        {{"--frames", "-3"}, "--frames"},
+        {{"--frames", "-3"}, "--frames: expected a whole number, 0 or more, not \"-3\""},
+        {{"--frames", "1.5"}, "--frames: expected a whole number, 0 or more"},
+        {{"--frames", "99999999999999999999999"}, "expected a whole number, 0 or more"},
+        {{"--frames", "ten"}, "expected a whole number, 0 or more"},
         {{"--bogus"}, "--bogus"},
         {{"--set", "GAIN"}, "NAME=VALUE"},
         {{"--set", "gain=loud"}, "not an integer"},
@@ -156,7 +161,8 @@ TEST_F(CaptureTest, UsageErrorsExitWithTwoAndSayWhy) {
          "unknown control \"NO_SUCH_CONTROL\"; valid names: GAIN, "},
         {{"--set", "NO_SUCH_CONTROL=1"}, "EDGE_FILTER_THRESHOLD"},
         {{"--preview"}, "--out"},
-        {{"--out", "x", "--every", "0"}, "--every"},
+        {{"--out", "x", "--every", "0"}, "--every: expected a whole number, 1 or more"},
+        {{"--out", "x", "--every", "-1"}, "--every: expected a whole number, 1 or more"},
         {{"--mode", "dcs4", "--out", "x", "--preview"}, "dist-amp and hdr"},
         {{"--ply"}, "--out"},
         {{"--mode", "grayscale", "--out", "x", "--ply"}, "dist-amp and hdr"},
@@ -165,11 +171,59 @@ TEST_F(CaptureTest, UsageErrorsExitWithTwoAndSayWhy) {
         const Result r = run(SIM, c.args);
         EXPECT_EQ(r.status, 2) << c.args[0] << " " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        // Words, not the limits of a floating-point type.
+        EXPECT_FALSE(std::regex_search(r.err, std::regex("[0-9]{30}|e\\+[0-9]{2}"))) << r.err;
         EXPECT_EQ(r.out, "");
     }
     const Result help = run(SIM, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("radians = value * 2 pi / 65535"), std::string::npos);
+}
+
+// The launcher refuses a device format it cannot serve instead of falling
+// back to the model's, for a run and for "calibrate" alike.
+TEST_F(CaptureTest, LauncherRefusesBadSizesWithTwo) {
+    const std::string calibrate = (dir_ / "cal").string();
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--width", "0", "--", "true"},
+         "--width \"0\": expected an even whole number from 2 to 2048"},
+        {{"--width", "99999", "--", "true"}, "--width \"99999\": expected an even"},
+        {{"--height", "33", "--", "true"}, "--height \"33\": expected an even"},
+        {{"--height=4096", "--", "true"}, "--height \"4096\""},
+        {{"--height", "1", "--", "true"}, "--height \"1\""},
+        {{"--width", "-32", "--", "true"}, "--width \"-32\""},
+        {{"--width", "32px", "--", "true"}, "--width \"32px\""},
+        {{"--width", "99999999999999999999", "--", "true"}, "expected an even whole number"},
+        {{"--width=", "--", "true"}, "--width \"\""},
+        {{"calibrate", calibrate, "--width", "641"}, "--width \"641\""},
+        {{"calibrate", calibrate, "--height", "0"}, "--height \"0\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {OZR_SIM_LAUNCHER};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string command;
+        for (const std::string& a : argv) command += "'" + a + "' ";
+        const std::string err = (dir_ / "stderr").string();
+        const int status = std::system((command + ">/dev/null 2>'" + err + "'").c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << command;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << command;
+        EXPECT_NE(read(err).find(c.message), std::string::npos) << command << ": " << read(err);
+    }
+    EXPECT_FALSE(fs::exists(calibrate));
+    // Sizes within the limits are served; one side alone keeps the other's
+    // default.
+    Result r =
+        run({"--width", "32", "--height", "24", "--calibration"}, {"--frames", "1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(jsonLines(r.out).at(0).at("width"), 32);
+    EXPECT_EQ(jsonLines(r.out).at(0).at("height"), 24);
+    r = run({"--width", "64", "--calibration"}, {"--frames", "1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(jsonLines(r.out).at(0).at("width"), 64);
+    EXPECT_EQ(jsonLines(r.out).at(0).at("height"), 240);
 }
 
 TEST_F(CaptureTest, CameraFailuresExitWithOneAndTheLibrarysMessage) {

@@ -64,9 +64,18 @@ private:
 std::unique_ptr<Replay> Replay::openRecording(Config& config, std::string& error) {
     auto reader = ozrrec::RecordingReader::open(config.replay.file, error);
     if (!reader) return nullptr;
+    return fromReader(std::move(reader), config, error);
+}
+
+std::unique_ptr<Replay> Replay::fromReader(std::unique_ptr<ozrrec::RecordingReader> reader,
+                                           Config& config, std::string& error) {
+    if (!reader) {
+        error = "no recording";
+        return nullptr;
+    }
     const ozrrec::RecordingInfo& info = reader->info();
     if (reader->frameCount() == 0) {
-        error = "recording " + config.replay.file + ": no complete frame";
+        error = "recording " + reader->path() + ": no complete frame";
         return nullptr;
     }
     auto r = std::make_unique<RecordingReplay>();
@@ -103,7 +112,7 @@ std::unique_ptr<Replay> Replay::openRecording(Config& config, std::string& error
         int32_t v = value;
         if (controls.validate(id, v) != 0) {
             const ControlInfo* c = controls.find(id);
-            error = "recording " + config.replay.file + ": " + (c ? c->name : "a control") + " " +
+            error = "recording " + reader->path() + ": " + (c ? c->name : "a control") + " " +
                     std::to_string(value) + " is outside the device's range";
             return nullptr;
         }
