@@ -27,8 +27,11 @@ public:
         GError* error = nullptr;
         pipeline = gst_parse_launch(description.c_str(), &error);
         if (error) {
+            // A partly built pipeline is of no use.
             ADD_FAILURE() << error->message;
             g_error_free(error);
+            if (pipeline) gst_object_unref(pipeline);
+            pipeline = nullptr;
         }
         if (pipeline) {
             src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
@@ -48,6 +51,7 @@ public:
     Pipeline& operator=(const Pipeline&) = delete;
 
     GstStateChangeReturn setState(GstState state) {
+        if (!pipeline) return GST_STATE_CHANGE_FAILURE;
         GstStateChangeReturn r = gst_element_set_state(pipeline, state);
         if (r == GST_STATE_CHANGE_ASYNC) {
             r = gst_element_get_state(pipeline, nullptr, nullptr, 5 * GST_SECOND);
@@ -58,6 +62,7 @@ public:
     // The next buffer from the appsink (nullptr at EOS or after 5 s); the
     // caps' size is stored.
     GstBuffer* pull() {
+        if (!sink) return nullptr;
         GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND);
         if (!sample) return nullptr;
         const GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
@@ -72,6 +77,7 @@ public:
     // The first error or warning message on the bus within `timeout`; its
     // text and debug details joined as "text | details".
     std::string popMessage(GstMessageType type, GstClockTime timeout = 2 * GST_SECOND) {
+        if (!bus) return "";
         GstMessage* m = gst_bus_timed_pop_filtered(bus, timeout, type);
         if (!m) return "";
         GError* error = nullptr;
