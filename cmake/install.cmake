@@ -2,28 +2,32 @@
 # package (find_package(ozrtofcam) -> ozrtofcam::ozrtofcam) and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
+# Components (the Debian packages of cmake/packaging.cmake): "runtime" is the
+# shared library with its SONAME link, "dev" what building against it needs.
 install(TARGETS ozrtofcam EXPORT ozrtofcamTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 
 # The public headers, and the headers of the processing core that they include.
 install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/ozr
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 include(${CMAKE_CURRENT_SOURCE_DIR}/cmake/public_kyr_headers.cmake)
 foreach(header ${OZR_PUBLIC_KYR_HEADERS})
   get_filename_component(subdir ${header} DIRECTORY)
   install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/include/${header}
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${subdir})
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${subdir} COMPONENT dev)
 endforeach()
 
 set(OZR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ozrtofcam)
-install(EXPORT ozrtofcamTargets NAMESPACE ozrtofcam:: DESTINATION ${OZR_CMAKE_DIR})
+install(EXPORT ozrtofcamTargets NAMESPACE ozrtofcam:: DESTINATION ${OZR_CMAKE_DIR}
+  COMPONENT dev)
 configure_package_config_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/ozrtofcamConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfig.cmake INSTALL_DESTINATION ${OZR_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfig.cmake
-  ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVersion.cmake DESTINATION ${OZR_CMAKE_DIR})
+  ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcamConfigVersion.cmake DESTINATION ${OZR_CMAKE_DIR}
+  COMPONENT dev)
 
 # The pkg-config file finds its prefix from its own place, so that an
 # installed tree can be moved.
@@ -31,4 +35,4 @@ file(RELATIVE_PATH OZR_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/ozrtofcam.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

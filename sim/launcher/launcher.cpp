@@ -28,10 +28,10 @@
 #include "scene.h"
 
 #ifndef OZRSIM_INSTALL_LIBDIR
-#define OZRSIM_INSTALL_LIBDIR "/usr/local/lib"
+#define OZRSIM_INSTALL_LIBDIR "/usr/local/lib/ozrtofcam"
 #endif
 #ifndef OZRSIM_RELATIVE_LIBDIR
-#define OZRSIM_RELATIVE_LIBDIR "../lib"
+#define OZRSIM_RELATIVE_LIBDIR "../lib/ozrtofcam"
 #endif
 
 namespace {
