@@ -26,7 +26,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # package's own synopsis. Each component's description starts with its own.
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL runtime dev tools python gstreamer)
+# The Python module and the GStreamer element are packaged when they are built.
+set(CPACK_COMPONENTS_ALL runtime dev tools)
+if(TARGET ozrtofcam_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
+if(TARGET gstozrtof)
+  list(APPEND CPACK_COMPONENTS_ALL gstreamer)
+endif()
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

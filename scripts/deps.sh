@@ -44,7 +44,8 @@ ozr_install_deps() {
         libbenchmark-dev nlohmann-json3-dev libhwy-dev v4l-utils libcli11-dev libpng-dev \
         python3-dev pybind11-dev python3-numpy python3-pytest python3-h5py valgrind libhdf5-dev \
         gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
-        libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+        libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev \
+        lintian dpkg-dev fakeroot file
 }
 
 # The aarch64 cross compiler, the user-mode emulator that runs its test binary,

@@ -27,7 +27,8 @@ build_and_test() {
     local name=$1 type=$2 sanitize=$3 label=$4
     local dir=$root/build/$name
     echo "=== $name: configure and build ==="
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DOZR_WERROR=ON \
+    # The /usr prefix gives the Debian layout that the packaging test checks.
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DOZR_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr \
         -DOZR_SANITIZE="$sanitize" -DOZR_BUILD_BENCHMARKS="$([ -z "$sanitize" ] && echo ON || echo OFF)" \
         > "$dir.configure.log" 2>&1 \
         || { cat "$dir.configure.log"; return 1; }

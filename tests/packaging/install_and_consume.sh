@@ -8,26 +8,29 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
+# The tree's library directory below the prefix (lib/<multiarch> for /usr).
+libdir_rel=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build_dir/CMakeCache.txt")
+lib=$prefix/${libdir_rel:-lib}
 
 cmake --install "$build_dir" --prefix "$prefix" > "$work/install.log"
-test -L "$prefix/lib/libozrtofcam.so"
-test -L "$prefix/lib/libozrtofcam.so.1"
-test -f "$prefix/lib/libozrtofcam.so.1.4.0"
-soname=$(objdump -p "$prefix/lib/libozrtofcam.so.1.4.0" | awk '/SONAME/ {print $2}')
+test -L "$lib/libozrtofcam.so"
+test -L "$lib/libozrtofcam.so.1"
+test -f "$lib/libozrtofcam.so.1.4.0"
+soname=$(objdump -p "$lib/libozrtofcam.so.1.4.0" | awk '/SONAME/ {print $2}')
 [ "$soname" = "libozrtofcam.so.1" ] || { echo "unexpected SONAME $soname"; exit 1; }
 
 # CMake package.
 cmake -S "$consumer_dir" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" > "$work/configure.log"
 cmake --build "$work/cmake-build" > "$work/build.log"
-LD_LIBRARY_PATH="$prefix/lib" "$work/cmake-build/consumer" | tee "$work/cmake-run.log"
+LD_LIBRARY_PATH="$lib" "$work/cmake-build/consumer" | tee "$work/cmake-run.log"
 grep -q "consumer ok" "$work/cmake-run.log"
 
 # pkg-config.
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+export PKG_CONFIG_PATH="$lib/pkgconfig"
 # shellcheck disable=SC2046
 g++ -std=c++20 "$consumer_dir/main.cpp" -o "$work/pkgconfig-consumer" \
     $(pkg-config --cflags --libs ozrtofcam)
-LD_LIBRARY_PATH="$prefix/lib" "$work/pkgconfig-consumer" | tee "$work/pkg-run.log"
+LD_LIBRARY_PATH="$lib" "$work/pkgconfig-consumer" | tee "$work/pkg-run.log"
 grep -q "consumer ok" "$work/pkg-run.log"
 # The Python module, when built: importable from the installed prefix, where
 # it finds the installed library by itself.
