@@ -36,3 +36,17 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/ozrtofcam.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ozrtofcam.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+# A manual page, compressed as Debian expects, into share/man/man1 with the
+# given component.
+function(ozr_install_man_page page component)
+  get_filename_component(name ${page} NAME)
+  set(out ${CMAKE_BINARY_DIR}/man/${name})
+  configure_file(${page} ${out} COPYONLY)
+  execute_process(COMMAND gzip -9nf ${out} RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "gzip of the manual page ${page} failed")
+  endif()
+  install(FILES ${out}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT ${component})
+endfunction()
