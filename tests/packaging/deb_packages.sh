@@ -39,18 +39,21 @@ lintian --fail-on error "${debs[@]}" 2>&1 | tee "$work/lintian.log"
 
 # The library's package holds the library and its SONAME link and nothing of
 # the virtual driver; the development package the link for the linker.
+# (Output is taken whole before grep -q: an early match must not fail the
+# writer with SIGPIPE under pipefail.)
 contents() { dpkg-deb -c "$1" | awk '{print $6}'; }
-contents "${debs[0]}" | grep -q '/libozrtofcam\.so\.1$'
-if contents "${debs[0]}" | grep -q -e 'libozrsim' -e '/libozrtofcam\.so$'; then
+has() { local text; text=$(contents "$1"); shift; grep -q "$@" <<< "$text"; }
+has "${debs[0]}" '/libozrtofcam\.so\.1$'
+if has "${debs[0]}" -e 'libozrsim' -e '/libozrtofcam\.so$'; then
     echo "libozrtofcam1 holds files of other packages"; exit 1
 fi
-contents "${debs[1]}" | grep -q '/libozrtofcam\.so$'
-contents "${debs[2]}" | grep -q '/libozrsim\.so$'
-dpkg-deb -f "${debs[1]}" Depends | grep -q 'libozrtofcam1 (= '
+has "${debs[1]}" '/libozrtofcam\.so$'
+has "${debs[2]}" '/libozrsim\.so$'
+grep -q 'libozrtofcam1 (= ' <<< "$(dpkg-deb -f "${debs[1]}" Depends)"
 for deb in "${debs[@]}"; do
     p=$(dpkg-deb -f "$deb" Package)
-    contents "$deb" | grep -q "^\./usr/share/doc/$p/copyright$"
-    contents "$deb" | grep -q "^\./usr/share/doc/$p/changelog\.Debian\.gz$"
+    has "$deb" "^\./usr/share/doc/$p/copyright$"
+    has "$deb" "^\./usr/share/doc/$p/changelog\.Debian\.gz$"
 done
 
 root=$work/root
@@ -63,8 +66,10 @@ sim=(timeout 60 "$root/usr/bin/ozr-sim" --model ozr320 --scene boxes --calibrati
 
 check_run() {  # program: runs on the unpacked virtual sensor, links the unpacked library
     local program=$1 log=$2
-    ldd "$program" | grep -q "$libdir/libozrtofcam.so.1" \
-        || { ldd "$program"; echo "$program does not use the unpacked library"; exit 1; }
+    local libs
+    libs=$(ldd "$program")
+    grep -q "=> $libdir/libozrtofcam.so.1 " <<< "$libs" \
+        || { echo "$libs"; echo "$program does not use the unpacked library"; exit 1; }
     "${sim[@]}" "$program" 2 > "$log" 2>&1 || { cat "$log"; exit 1; }
     grep -q "Captured 2 single frames" "$log" || { cat "$log"; exit 1; }
 }
