@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <new>
 
 #include "kyr/platform.h"
@@ -57,23 +59,94 @@ int findCalibrationDir(const std::string& libraryPath, const std::string& userPa
     return kyr::status::NO_ENTRY;
 }
 
-int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath) {
-    std::ifstream file(filePath, std::ios::binary);
-    if (!file.is_open()) {
-        return kyr::status::NO_ENTRY;
+namespace {
+
+// The text of an index last read from a path and what parsing it gave: the
+// parsed index, or the parser's message.
+struct ParsedIndex {
+    std::string text;
+    std::shared_ptr<const nlohmann::json> index;
+    std::string error;
+};
+
+// The indexes last parsed, by path. A process reads one or a few calibration
+// directories; a path beyond the bound empties the cache first.
+struct IndexCache {
+    static constexpr size_t MAX_PATHS = 8;
+    std::mutex mutex;
+    std::map<std::string, ParsedIndex> entries;
+};
+
+// Never destroyed: a camera may still stream while the process exits.
+IndexCache& indexCache() {
+    static IndexCache* cache = new IndexCache;
+    return *cache;
+}
+
+}  // namespace
+
+int loadCalibrationIndex(std::shared_ptr<const nlohmann::json>& index,
+                         const std::string& filePath) {
+    index.reset();
+    std::string text;
+    {
+        std::ifstream file(filePath, std::ios::binary);
+        if (!file.is_open()) {
+            return kyr::status::NO_ENTRY;
+        }
+        try {
+            // Read whole, then parsed from memory: the parser's stream input
+            // takes a character at a time through the stream buffer, several
+            // times slower.
+            text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        } catch (const std::exception& e) {
+            KYR_LOG_ERROR("Failed to read calibration info file %s: %s", filePath.c_str(),
+                          e.what());
+            return kyr::status::NO_MEMORY;
+        }
     }
+    IndexCache& cache = indexCache();
+    const std::lock_guard<std::mutex> lock(cache.mutex);
     try {
-        // Read whole, then parsed from memory: the parser's stream input
-        // takes a character at a time through the stream buffer, several
-        // times slower, and the index is read again for every request.
-        const std::string text{std::istreambuf_iterator<char>(file),
-                               std::istreambuf_iterator<char>()};
-        jsonData = nlohmann::json::parse(text);
-    } catch (const std::exception& e) {
-        KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
-        return kyr::status::INVALID_ARGUMENT;
+        auto found = cache.entries.find(filePath);
+        if (found == cache.entries.end() || found->second.text != text) {
+            if (found == cache.entries.end() && cache.entries.size() >= IndexCache::MAX_PATHS) {
+                cache.entries.clear();
+            }
+            ParsedIndex parsed;
+            try {
+                parsed.index = std::make_shared<const nlohmann::json>(nlohmann::json::parse(text));
+            } catch (const nlohmann::json::exception& e) {
+                parsed.error = e.what();
+            }
+            parsed.text = std::move(text);
+            found = cache.entries.insert_or_assign(filePath, std::move(parsed)).first;
+        }
+        if (!found->second.index) {
+            KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s",
+                          found->second.error.c_str());
+            return kyr::status::INVALID_ARGUMENT;
+        }
+        index = found->second.index;
+    } catch (const std::bad_alloc&) {
+        KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", "out of memory");
+        return kyr::status::NO_MEMORY;
     }
     return 0;
+}
+
+int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath) {
+    std::shared_ptr<const nlohmann::json> index;
+    const int rc = loadCalibrationIndex(index, filePath);
+    if (rc == 0) {
+        try {
+            jsonData = *index;
+        } catch (const std::bad_alloc&) {
+            KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", "out of memory");
+            return kyr::status::NO_MEMORY;
+        }
+    }
+    return rc;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -38,8 +39,17 @@ std::string indexPath(const std::string& dir);
 
 // Parses the index at `filePath` as strict JSON into `jsonData`. Returns 0,
 // kyr::status::NO_ENTRY when the file cannot be opened (not logged) or
-// kyr::status::INVALID_ARGUMENT when it does not parse (logged).
+// kyr::status::INVALID_ARGUMENT when it does not parse (logged), or
+// kyr::status::NO_MEMORY when memory runs out (logged).
 int loadCalibrationInfoFile(nlohmann::json& jsonData, const std::string& filePath);
+
+// The index at `filePath`, parsed, without a copy. The file is read on every
+// call and parsed again only when its text differs from the text last parsed
+// for that path: the providers read the index for every request, so a changed
+// file is always seen, an unchanged one is not parsed each time. Returns as
+// loadCalibrationInfoFile (a parse error is logged on every call); `index` is
+// null unless 0 is returned.
+int loadCalibrationIndex(std::shared_ptr<const nlohmann::json>& index, const std::string& filePath);
 
 // A header-less file of unsigned 16-bit little-endian values named by the
 // index. Only a regular file inside the calibration directory is read: a name

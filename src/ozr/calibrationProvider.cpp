@@ -7,14 +7,14 @@
 namespace ozr::calibration {
 
 int openCalibrationIndex(const std::string& libraryPath, const std::string& userPath,
-                         std::string& calibDataDir, nlohmann::json& index) {
+                         std::string& calibDataDir, std::shared_ptr<const nlohmann::json>& index) {
     std::string dir;
     int rc = findCalibrationDir(libraryPath, userPath, dir);
     if (rc != 0) {
         return rc;
     }
     calibDataDir = dir;
-    rc = loadCalibrationInfoFile(index, indexPath(dir));
+    rc = loadCalibrationIndex(index, indexPath(dir));
     if (rc != 0) {
         KYR_LOG_ERROR("Failed to load calibration info file");
     }
@@ -24,12 +24,12 @@ int openCalibrationIndex(const std::string& libraryPath, const std::string& user
 int loadCalibratedFrequencies(const std::string& libraryPath, const std::string& userPath,
                               const char* section, const char* loadedFormat,
                               std::string& calibDataDir, std::vector<unsigned int>& frequencies) {
-    nlohmann::json index;
+    std::shared_ptr<const nlohmann::json> index;
     int rc = openCalibrationIndex(libraryPath, userPath, calibDataDir, index);
     if (rc != 0) {
         return rc;
     }
-    rc = collectFrequencies(index, section, frequencies);
+    rc = collectFrequencies(*index, section, frequencies);
     if (rc != 0) {
         return rc;
     }
@@ -41,7 +41,7 @@ int loadCalibratedFrequencies(const std::string& libraryPath, const std::string&
 int loadByTrialRequest(const std::string& libraryPath, const std::string& userPath,
                        std::string& calibDataDir, const std::function<int()>& trial,
                        const char* loadedMessage, const char* failedMessage) {
-    nlohmann::json index;
+    std::shared_ptr<const nlohmann::json> index;
     int rc = openCalibrationIndex(libraryPath, userPath, calibDataDir, index);
     if (rc != 0) {
         return rc;

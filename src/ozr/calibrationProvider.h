@@ -11,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -27,7 +28,7 @@ namespace ozr::calibration {
 // to load calibration info file" when the index does not load. Returns 0 or
 // the failing code.
 int openCalibrationIndex(const std::string& libraryPath, const std::string& userPath,
-                         std::string& calibDataDir, nlohmann::json& index);
+                         std::string& calibDataDir, std::shared_ptr<const nlohmann::json>& index);
 
 // loadCalibrationData of a provider with one calibration per modulation
 // frequency: opens the index and fills `frequencies`, sorted ascending, from
@@ -52,15 +53,15 @@ int loadByTrialRequest(const std::string& libraryPath, const std::string& userPa
 // table and returns the code.
 template <class Build, class Clear>
 int requestCalibration(const std::string& dir, const Build& build, const Clear& clear) {
-    nlohmann::json index;
-    const int rc = loadCalibrationInfoFile(index, indexPath(dir));
+    std::shared_ptr<const nlohmann::json> index;
+    const int rc = loadCalibrationIndex(index, indexPath(dir));
     if (rc != 0) {
         KYR_LOG_ERROR("Failed to load calibration info: %s", kyr::status::text(rc));
         clear();
         return rc;
     }
     try {
-        return build(index);
+        return build(*index);
     } catch (const std::exception& e) {
         KYR_LOG_ERROR("Failed to parse calibration info JSON file: %s", e.what());
         clear();

@@ -114,13 +114,13 @@ void loadLensOnce(const std::string& libraryPath, const std::string& userPath) {
         if (!std::ifstream(path).is_open()) {
             continue;
         }
-        nlohmann::json index;
-        if (loadCalibrationInfoFile(index, path) != 0) {
+        std::shared_ptr<const nlohmann::json> index;
+        if (loadCalibrationIndex(index, path) != 0) {
             return;  // logged by the loader
         }
         LensIntrinsics lens;
         std::string why;
-        const int r = parseLens(index, lens, why);
+        const int r = parseLens(*index, lens, why);
         if (r == 0) {
             s.lens = lens;
             KYR_LOG_INFO("Lens calibration loaded from %s", path.c_str());

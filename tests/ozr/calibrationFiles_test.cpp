@@ -106,6 +106,44 @@ TEST(CalibrationIndex, ParsesAnyJsonValue) {
     EXPECT_TRUE(j.is_array());
 }
 
+// The parsed index is kept between requests: a file rewritten with another
+// text of the same size, a broken one and a mended one must each be seen by
+// the next load, and a broken one reported every time.
+TEST(CalibrationIndex, EveryChangeOfTheFileIsSeenByTheNextLoad) {
+    CalibrationDir dir;
+    const std::string path = indexPath(dir.str());
+    const struct {
+        const char* text;
+        int rc;
+        int value;
+    } steps[] = {{"{\"v\": 1}", 0, 1},   {"{\"v\": 1}", 0, 1},   {"{\"v\": 2}", 0, 2},
+                 {"{\"v\": 2,", -22, 0}, {"{\"v\": 2,", -22, 0}, {"{\"v\": 3}", 0, 3}};
+    std::shared_ptr<const json> first;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.text);
+        dir.writeIndex(step.text);
+        LogCapture log;
+        std::shared_ptr<const json> index;
+        ASSERT_EQ(loadCalibrationIndex(index, path), step.rc);
+        EXPECT_EQ(log.countLevel(kyr::platform::LogLevel::LOG_LEVEL_ERROR), step.rc == 0 ? 0u : 1u);
+        json copy;
+        EXPECT_EQ(loadCalibrationInfoFile(copy, path), step.rc);
+        if (step.rc == 0) {
+            EXPECT_EQ(index->at("v"), step.value);
+            EXPECT_EQ(copy, *index);
+            if (first && step.value == 1) {
+                EXPECT_EQ(index, first);  // not parsed again
+            }
+            if (!first) {
+                first = index;
+            }
+        } else {
+            EXPECT_EQ(index, nullptr);
+        }
+    }
+    EXPECT_EQ(first->at("v"), 1);  // a handed-out index outlives its replacement
+}
+
 TEST(CalibrationBinaryFile, ReadsLittleEndianWords) {
     CalibrationDir dir;
     dir.writeText("a.bin", std::string("\x01\x02\xff\x00\x00\x80", 6));
