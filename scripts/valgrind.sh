@@ -53,7 +53,7 @@ if [ -z "$log" ]; then
     log=$(mktemp)
     own_log=1
 fi
-cleanup() { [ "$own_log" = 1 ] && rm -f "$log"; }
+cleanup() { if [ "$own_log" = 1 ]; then rm -f "$log"; fi; }
 trap cleanup EXIT
 
 # A distinct exit code tells valgrind's findings from the program's own
