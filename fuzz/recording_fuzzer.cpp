@@ -62,6 +62,11 @@ void diedInHdf5(int) {
 // ends the checker like the library's crashes; it is printed either way.
 bool reportInHdf5 = false;
 
+// This executable's own frames without a source line: the sanitizer runtime
+// linked into it (its interceptors, such as strdup). Named by the path the
+// executable runs from, whatever the file is called.
+std::string ownRuntimeFrame;
+
 bool firstFrameInHdf5(const std::string& report) {
     size_t at = 0;
     while ((at = report.find("    #", at)) != std::string::npos) {
@@ -72,7 +77,7 @@ bool firstFrameInHdf5(const std::string& report) {
             frame.find(" in __asan") != std::string::npos ||
             frame.find(" in __sanitizer") != std::string::npos ||
             frame.find("libc.so") != std::string::npos ||
-            frame.find("_fuzzer+0x") != std::string::npos) {  // strdup and the like
+            (!ownRuntimeFrame.empty() && frame.find(ownRuntimeFrame) != std::string::npos)) {
             continue;
         }
         return frame.find("libhdf5") != std::string::npos;
@@ -283,6 +288,9 @@ extern "C" const char* __asan_default_options() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     realStderr = ::dup(STDERR_FILENO);
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n > 0) ownRuntimeFrame = "(" + std::string(self, static_cast<size_t>(n)) + "+0x";
     // A checker that died is noticed by its closed pipe, not by a signal.
     signal(SIGPIPE, SIG_IGN);
     return 0;
