@@ -13,11 +13,18 @@
 // counters back after each input, and they are copied into the fuzzer's. A
 // fatal signal in the checker, or an invalid access the sanitizer sees the
 // library make, ends it quietly and the input is passed over; any other
-// sanitizer report or failed check there is a finding. (Leaks of the code
-// under test go unnoticed in the checker, which never exits normally.)
+// sanitizer report or failed check there is a finding. The checker's memory
+// is bounded (the HDF5 library allocates without end on some damaged files,
+// and then sees malloc fail), and an input it works on for longer than a few
+// seconds is passed over when the HDF5 library is on the stack at that time
+// and a finding otherwise. (Leaks of the code under test go unnoticed in the
+// checker, which never exits normally.)
+#include <dlfcn.h>
+#include <execinfo.h>
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,12 +34,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "controls.h"
+#include "hdf5_util.h"
 #include "recording_reader.h"
 #include "replay.h"
 
@@ -42,6 +51,10 @@ namespace {
 // last frame.
 constexpr uint64_t MAX_READ = 3;
 constexpr int HDF5_DIED = 77;
+// The checker's bounds on one input: memory beyond what it holds when
+// started, and time.
+constexpr uint64_t CHECKER_MEMORY = uint64_t{2} << 30;
+constexpr unsigned STALL_SECONDS = 10;
 
 // The frames read of a recording with `count` frames.
 std::vector<uint64_t> framesToRead(uint64_t count) {
@@ -53,6 +66,26 @@ std::vector<uint64_t> framesToRead(uint64_t count) {
 
 void diedInHdf5(int) {
     _exit(HDF5_DIED);
+}
+
+// The checker worked on one input for STALL_SECONDS: passed over when the
+// HDF5 library is on the stack (it spins on some damaged files), a finding
+// otherwise.
+void stalled(int) {
+    void* frames[128];
+    const int n = backtrace(frames, 128);
+    for (int i = 0; i < n; ++i) {
+        Dl_info info{};
+        if (dladdr(frames[i], &info) != 0 && info.dli_fname != nullptr &&
+            std::strstr(info.dli_fname, "libhdf5") != nullptr) {
+            _exit(HDF5_DIED);
+        }
+    }
+    static const char message[] =
+        "recording_fuzzer: the checker stalled outside the HDF5 library\n";
+    (void)!::write(STDERR_FILENO, message, sizeof message - 1);
+    backtrace_symbols_fd(frames, n, STDERR_FILENO);
+    std::abort();
 }
 
 // In the checker: whether AddressSanitizer's report is about an access the
@@ -209,12 +242,13 @@ private:
     void start() {
         int down[2], up[2];
         if (pipe(down) != 0 || pipe(up) != 0) std::abort();
+        const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ < 0) std::abort();
         if (pid_ == 0) {
             ::close(down[1]);
             ::close(up[0]);
-            serve(down[0], up[1]);
+            serve(parent, down[0], up[1]);
         }
         ::close(down[0]);
         ::close(up[1]);
@@ -222,12 +256,22 @@ private:
         fromChild_ = up[0];
     }
 
-    [[noreturn]] static void serve(int in, int out) {
+    [[noreturn]] static void serve(pid_t parent, int in, int out) {
+        // Never outlives the fuzzer, which may end on a timeout while the
+        // checker holds its standard error.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(0);
         for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
             struct sigaction action {};
             action.sa_handler = diedInHdf5;
             sigaction(sig, &action, nullptr);
         }
+        struct sigaction alarmAction {};
+        alarmAction.sa_handler = stalled;
+        sigaction(SIGALRM, &alarmAction, nullptr);
+        void* warm[1];
+        (void)backtrace(warm, 1);  // loads the unwinder before a signal needs it
+        if (!ozrrec::h5::limitMemory(CHECKER_MEMORY)) std::abort();
         if (realStderr >= 0) {
             __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(realStderr)));
         }
@@ -238,7 +282,9 @@ private:
             input.resize(length);
             if (!readAll(in, input.data(), input.size())) break;
             std::fill(__start___sancov_cntrs, __stop___sancov_cntrs, uint8_t{0});
+            alarm(STALL_SECONDS);
             exercise(input.data(), input.size());
+            alarm(0);
             if (!writeAll(out, __start___sancov_cntrs, counterCount())) break;
         }
         _exit(0);

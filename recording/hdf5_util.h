@@ -4,6 +4,7 @@
 
 #include <hdf5.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -56,5 +57,12 @@ std::string takeError();
 
 // `what`, followed by HDF5's own reason when it gave one.
 std::string failure(const std::string& what);
+
+// Bounds the calling process's address space to what it maps now plus
+// `headroom` bytes (never above a limit already set), so that a damaged file
+// on which the HDF5 library keeps allocating makes malloc fail instead of
+// taking the machine's memory. For a process that only reads a file to check
+// it; false when the limit could not be set.
+bool limitMemory(uint64_t headroom);
 
 }  // namespace ozrrec::h5

@@ -1,5 +1,7 @@
 #include "recording_reader.h"
 
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,14 @@ namespace {
 
 constexpr size_t MAX_STRING = 256;
 constexpr hsize_t MAX_SERIES_CHUNK = hsize_t{1} << 20;
+
+// The check of a recording in a child process: the memory it may take beyond
+// what it holds at the fork (a frame is read at a time, so a sound file needs
+// a small part of it; a damaged one can make the HDF5 library allocate
+// without end), and the time the HDF5 library may take to open the file or
+// read one frame before the file is held to make it spin.
+constexpr uint64_t CHECK_MEMORY = uint64_t{1} << 30;
+constexpr int CHECK_STALL_SECONDS = 30;
 
 // Element type a dataset must have.
 struct Expected {
@@ -297,6 +307,7 @@ bool RecordingReader::checkInChild(const std::string& path, std::string& error) 
         error = std::string("cannot check the recording: ") + std::strerror(errno);
         return false;
     }
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         error = std::string("cannot check the recording: ") + std::strerror(errno);
@@ -305,11 +316,19 @@ bool RecordingReader::checkInChild(const std::string& path, std::string& error) 
         return false;
     }
     if (child == 0) {
+        // Never outlives the caller, and never takes the machine's memory.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(4);
         ::close(out[0]);
+        (void)h5::limitMemory(CHECK_MEMORY);
+        // A zero byte after the file is open and after each frame tells the
+        // caller the check goes on; the message (never holding one) ends it.
+        const char alive = 0;
         std::string message;
         auto r = open(path, message);
-        RecordedFrame frame;
         for (uint64_t i = 0; r && i < r->frameCount(); ++i) {
+            if (::write(out[1], &alive, 1) < 0) _exit(3);
+            RecordedFrame frame;
             if (!r->read(i, frame, message)) r.reset();
         }
         if (!r && ::write(out[1], message.data(), message.size()) < 0) _exit(3);
@@ -317,18 +336,33 @@ bool RecordingReader::checkInChild(const std::string& path, std::string& error) 
     }
     ::close(out[1]);
     std::string message;
+    bool stalled = false;
     char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof(buffer))) != 0;) {
+    for (;;) {
+        pollfd fd{out[0], POLLIN, 0};
+        const int ready = ::poll(&fd, 1, CHECK_STALL_SECONDS * 1000);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            stalled = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+        const ssize_t n = ready < 0 ? -1 : ::read(out[0], buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        message.append(buffer, static_cast<size_t>(n));
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] != 0) message += buffer[i];
+        }
     }
     ::close(out[0]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    if (!message.empty()) {
+    if (stalled) {
+        error = "recording " + path + ": damaged beyond what the HDF5 library survives (no " +
+                "progress in " + std::to_string(CHECK_STALL_SECONDS) + " s while reading it)";
+    } else if (!message.empty()) {
         error = message;  // refused by the checks
     } else {
         // Ended without a word: killed, or (under a sanitizer) made to exit.

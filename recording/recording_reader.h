@@ -30,7 +30,9 @@ public:
     // HDF5 library itself fails hard on some damaged files (it divides by
     // zero on a chunked dataset whose layout claims no dimensions), which the checks above
     // cannot see before HDF5 parses the dataset. False with a message when
-    // the file is refused, or when reading it ended the child. For callers
+    // the file is refused, or when reading it ended the child, took more
+    // than a bounded amount of memory, or made no progress for half a minute
+    // (the child never outlives the caller). For callers
     // about to trust a file from elsewhere; forks, so best called before
     // threads are started.
     static bool checkInChild(const std::string& path, std::string& error);

@@ -46,7 +46,10 @@ for t in "${targets[@]}"; do
         read -r -a extra < "$root/fuzz/$t.options"
         args+=("${extra[@]}")
     fi
-    "$dir/fuzz/${t}_fuzzer" "${args[@]}" "$corpus" "$root/fuzz/corpus/$t" 2>&1 \
+    # Bounded in time whatever the target does (a run ends by itself within
+    # SECONDS plus one input's timeout).
+    timeout -k 30 $((seconds + 300)) \
+        "$dir/fuzz/${t}_fuzzer" "${args[@]}" "$corpus" "$root/fuzz/corpus/$t" 2>&1 \
         | grep -v '^#[0-9]' || { echo "fuzz: $t failed" >&2; exit 1; }
 done
 echo "=== fuzz: every target ran without a finding ==="

@@ -367,6 +367,16 @@ TEST_F(RecordingFile, FatalDamageIsRefusedFromAChildProcess) {
     EXPECT_NE(error.find(FATAL_TO_HDF5.message), std::string::npos) << error;
 }
 
+// A damaged file (found by fuzzing) on which the HDF5 library allocates
+// without end while looking up a dataset: the check's memory is bounded, so
+// it is refused instead of taking the machine's memory.
+TEST_F(RecordingFile, ACheckThatAllocatesWithoutEndIsRefused) {
+    std::string error;
+    EXPECT_FALSE(RecordingReader::checkInChild(
+        std::string(OZR_RECORDING_TEST_DATA) + "/allocates_without_end.h5", error));
+    EXPECT_NE(error.find("allocates_without_end.h5"), std::string::npos) << error;
+}
+
 // The launcher refuses such files before it runs the program.
 TEST_F(RecordingFile, OzrSimRefusesADamagedRecording) {
     for (const Damage& d : {DAMAGES[0], DAMAGES[4], FATAL_TO_HDF5}) {
