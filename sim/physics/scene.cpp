@@ -18,6 +18,8 @@
 //             It is resampled by nearest neighbour to the sensor size.
 // The camera is a pinhole with a 60 degree horizontal field of view.
 //
+// No illumination (SceneConfig::dark): A = 0 and no interference.
+// LED_DELAY_STEP s delays the illumination by s x kLedDelayStepSeconds.
 // Signal: amplitude A = 2500 counts x reflectivity x cos(incidence) / d^2
 // (d in metres) x exposure / 500 us x gain x pixel gain. Samples:
 // DCS_k = B - A cos(p - k pi/2) + noise, noise sigma = noiseScale x
@@ -322,10 +324,12 @@ void Renderer::prepareStatic(Model model, uint32_t w, uint32_t h) {
                 s = SceneLoader::builtinSurface(scene_, ax, ay, u, v);
             }
             st->distanceMm[i] = s.distanceMm;
-            st->signal[i] = signalOf(s.distanceMm, s.reflectivity, s.cosIncidence);
+            st->signal[i] =
+                scene_.dark ? 0.0f : signalOf(s.distanceMm, s.reflectivity, s.cosIncidence);
             const double delay = scene_.systematicErrors ? st->errors.delaySeconds()[i] : 0.0;
             st->pathSeconds[i] = 2.0 * s.distanceMm * 1e-3 / kSpeedOfLightMps + delay;
-            if (scene_.interference && ax >= 0.55 && ax < 0.85 && ay >= 0.15 && ay < 0.45) {
+            if (scene_.interference && !scene_.dark && ax >= 0.55 && ax < 0.85 && ay >= 0.15 &&
+                ay < 0.45) {
                 const double dx = (ax - 0.70) / 0.15, dy = (ay - 0.30) / 0.15;
                 st->interference[i] =
                     static_cast<float>(1.0 - 0.2 * std::min(1.0, (dx * dx + dy * dy) / 2.0));
@@ -385,6 +389,8 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
             ? 2.0 * kTempDriftMmPerK * (tempC - kCalibrationTempC) * 1e-3 / kSpeedOfLightMps
             : 0.0;
     const double hz = state.modulationHz;
+    // The delayed illumination lengthens every path alike.
+    const double ledDelaySeconds = std::clamp(state.ledDelayStep, 0, 255) * kLedDelayStepSeconds;
     const uint64_t frameKey = mix64(mix64(seed_) ^ mix64(state.frameIndex + 0x5eedull));
     const std::vector<float>& cosTab = cosTable();
     const float* cyc = scene_.systematicErrors ? cyclic_->data() : nullptr;
@@ -431,7 +437,7 @@ std::vector<std::vector<uint16_t>> Renderer::renderFrame(const SensorState& stat
             uint16_t* o2 = unfolded[4 * e + 2].data();
             uint16_t* o3 = unfolded[4 * e + 3].data();
             for (size_t i = 0; i < n; ++i) {
-                double turns = hz * (st.pathSeconds[i] + driftSeconds);
+                double turns = hz * (st.pathSeconds[i] + driftSeconds + ledDelaySeconds);
                 turns -= std::floor(turns);
                 float p = static_cast<float>(turns * 65536.0);
                 if (cyc) {

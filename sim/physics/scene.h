@@ -47,6 +47,9 @@ struct SceneConfig {
     // With `interference`: the foreign light shines from the frame of this
     // index (SensorState::frameIndex) on; earlier frames are undisturbed.
     uint64_t interferenceFromFrame = 0;
+    // No illumination: the DCS images show the dark level and noise only,
+    // the grayscale image the dark signal (a camera under a dark cloth).
+    bool dark = false;
 };
 
 // Constants of the sensor model that the calibration written by
@@ -54,6 +57,9 @@ struct SceneConfig {
 constexpr double kSpeedOfLightMps = 299792458.0;
 constexpr float kCalibrationTempC = 30.0f;  // die temperature of the calibration
 constexpr float kTempDriftMmPerK = 22.0f;   // distance drift per kelvin above it
+// The illumination is delayed by LED_DELAY_STEP x this time: a coarse delay
+// line whose 255 steps span 63.75 ns, one modulation period at 15.7 MHz.
+constexpr double kLedDelayStepSeconds = 250e-12;
 // The device's range, 5 MHz to 100 MHz, with at most 20 MHz between entries.
 constexpr uint32_t kCalibratedFrequenciesHz[] = {5000000,  10000000, 20000000, 40000000,
                                                  60000000, 80000000, 100000000};
@@ -86,6 +92,7 @@ struct SensorState {
     int hdrTimesUs[3] = {100, 500, 2000};
     int gain = 1;
     float temperatureC = 35.0f;  // sensor die temperature for this frame
+    int ledDelayStep = 0;        // LED_DELAY_STEP: illumination delay in steps
     uint64_t frameIndex = 0;     // counts triggered frames, seeds the noise
 };
 

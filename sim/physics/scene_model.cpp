@@ -26,6 +26,7 @@ constexpr uint64_t TAG_GAIN = 0x6761696e;
 constexpr uint64_t TAG_DELAY = 0x64656c61;
 constexpr uint64_t TAG_COLUMN = 0x636f6c75;
 constexpr uint64_t TAG_CYCLIC = 0x6379636c;
+constexpr uint64_t TAG_UNIT = 0x756e6974;
 
 // A smooth field over the image in roughly [-1, 1]: three seeded waves whose
 // periods are longer than the image.
@@ -76,6 +77,9 @@ SensorErrorModel::SensorErrorModel(Model model, uint32_t width, uint32_t height,
             3.0 * (2.0 * unitFromHash(mix64(key ^ TAG_COLUMN ^ (uint64_t{x} << 20))) - 1.0));
     }
 
+    // Each unit has its own constant path delay, 1.3 ns to 1.7 ns.
+    const double unitDelay = 1.3e-9 + 0.4e-9 * unitFromHash(mix64(key ^ TAG_UNIT));
+
     for (uint32_t y = 0; y < height; ++y) {
         const double ay = (y + 0.5) / height;
         for (uint32_t x = 0; x < width; ++x) {
@@ -94,7 +98,7 @@ SensorErrorModel::SensorErrorModel(Model model, uint32_t width, uint32_t height,
             // Constant path delay, a smooth pattern and a radial term; the
             // OZR310's upper half is read out through its own path.
             const double r2c = (ax - 0.5) * (ax - 0.5) + (ay - 0.5) * (ay - 0.5);
-            double tau = 1.5e-9 + 0.2e-9 * delayField(ax, ay) + 0.12e-9 * (4.0 * r2c - 0.5);
+            double tau = unitDelay + 0.2e-9 * delayField(ax, ay) + 0.12e-9 * (4.0 * r2c - 0.5);
             if (model == Model::OZR310 && y < height / 2) tau += 0.05e-9;
             delaySeconds_[i] = tau;
         }
@@ -106,8 +110,11 @@ SensorErrorModel::SensorErrorModel(Model model, uint32_t width, uint32_t height,
     for (int j = 0; j < HARMONICS; ++j) {
         harmonic_[j] = HARMONIC[j];
         harmonicPhase_[j] = TWO_PI * unitFromHash(mix64(key ^ TAG_CYCLIC ^ (uint64_t(j) << 32)));
-        ampBaseTurns_[j] = BASE_RAW[j] / 65536.0;
-        ampSlopeTurns_[j] = SLOPE_RAW_PER_MHZ[j] / 65536.0;
+        // Each unit's harmonics are 0.8 to 1.2 times the typical ones.
+        const double unitScale =
+            0.8 + 0.4 * unitFromHash(mix64(key ^ TAG_CYCLIC ^ TAG_UNIT ^ (uint64_t(j) << 32)));
+        ampBaseTurns_[j] = unitScale * BASE_RAW[j] / 65536.0;
+        ampSlopeTurns_[j] = unitScale * SLOPE_RAW_PER_MHZ[j] / 65536.0;
     }
 }
 

@@ -11,6 +11,9 @@
 // delay[i] is a smooth per-pixel signal delay (a constant path delay plus a
 // pattern), so the phase offset f * delay[i] rises linearly with f. The
 // cyclic error is a sum of harmonics of q whose amplitudes are linear in f.
+// The seed makes the unit: its own delay (constant and pattern), cyclic
+// error (phases and amplitudes), dark level and gain patterns. The
+// temperature drift is the same for every unit (kTempDriftMmPerK).
 #pragma once
 
 #include <cstdint>

@@ -116,6 +116,7 @@ void ControlSet::applyTo(SensorState& state) const {
     if (get(cid::HDR_INTEGRATION_TIME2, v)) state.hdrTimesUs[1] = v;
     if (get(cid::HDR_INTEGRATION_TIME3, v)) state.hdrTimesUs[2] = v;
     if (get(cid::GAIN, v)) state.gain = v;
+    if (get(cid::LED_DELAY_STEP, v)) state.ledDelayStep = v;
 }
 
 }  // namespace ozrsim

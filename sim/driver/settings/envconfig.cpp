@@ -250,10 +250,11 @@ int readConfig(Config& config, std::string& error) {
             *field = f;
         }
     }
-    for (auto [name, field] : {std::pair{"OZRSIM_INTERFERENCE", &c.scene.interference},
-                               std::pair{"OZRSIM_SYSTEMATIC_ERRORS", &c.scene.systematicErrors},
-                               std::pair{"OZRSIM_FREE_RUN", &c.timing.freeRun},
-                               std::pair{"OZRSIM_STALL", &c.faults.stall}}) {
+    for (auto [name, field] :
+         {std::pair{"OZRSIM_INTERFERENCE", &c.scene.interference},
+          std::pair{"OZRSIM_SYSTEMATIC_ERRORS", &c.scene.systematicErrors},
+          std::pair{"OZRSIM_DARK", &c.scene.dark}, std::pair{"OZRSIM_FREE_RUN", &c.timing.freeRun},
+          std::pair{"OZRSIM_STALL", &c.faults.stall}}) {
         if (Var v = get(name); v.value) {
             if (!parseBool(v.value, b)) return bad(v.name, v.value);
             *field = b;
