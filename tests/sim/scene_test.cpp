@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "scene_model.h"
 #include "sim_reference.h"
 
 namespace {
@@ -136,6 +137,45 @@ TEST(RendererPhysics, DistancesWrapAtTheUnambiguousRange) {
     const double truth = r.truth().distanceMm[centre];
     EXPECT_GT(truth, simref::rangeMm(s.modulationHz));
     EXPECT_NEAR(m.distanceMm[centre], std::fmod(truth, simref::rangeMm(s.modulationHz)), 3.0);
+}
+
+// LED_DELAY_STEP lengthens every path by the same time, and a scene under a
+// dark cloth shows no signal at all.
+TEST(RendererPhysics, LedDelayShiftsEveryDistanceAndDarkShowsNoSignal) {
+    Renderer r(scene("boxes"), 3);
+    SensorState s;
+    const Measured base = measure(render(r, s), 0, s.modulationHz);
+    for (const int step : {1, 10, 37, 255}) {
+        SCOPED_TRACE(step);
+        s.ledDelayStep = step;
+        const Measured m = measure(render(r, s), 0, s.modulationHz);
+        const double shiftMm =
+            step * ozrsim::kLedDelayStepSeconds * ozrsim::kSpeedOfLightMps / 2e-3;
+        for (size_t i = 0; i < m.distanceMm.size(); i += 97) {
+            if ((r.truth().flags[i] & GroundTruth::kTruthClipped) ||
+                r.truth().amplitude[i] < 20.0f) {
+                continue;
+            }
+            ASSERT_NEAR(
+                simref::wrappedError(m.distanceMm[i], base.distanceMm[i] + shiftMm, s.modulationHz),
+                0.0, 2.0 * quantizationTolMm(r.truth().amplitude[i], s.modulationHz))
+                << "pixel " << i;
+        }
+    }
+    SceneConfig dark = scene("boxes");
+    dark.dark = true;
+    Renderer d(dark, 3);
+    const Measured m = measure(render(d, SensorState{}), 0, SensorState{}.modulationHz);
+    EXPECT_LE(*std::max_element(m.amplitude.begin(), m.amplitude.end()), 1.0f);
+}
+
+// Each seed is a unit of its own: its constant path delay and its cyclic
+// error differ from another unit's.
+TEST(RendererPhysics, SeedsAreUnitsWithTheirOwnErrors) {
+    const ozrsim::SensorErrorModel a(Model::OZR320, 320, 240, 1), b(Model::OZR320, 320, 240, 2);
+    const size_t centre = 120 * 320 + 160;
+    EXPECT_GT(std::fabs(a.delaySeconds()[centre] - b.delaySeconds()[centre]), 1e-12);
+    EXPECT_NE(a.phaseErrorLut(20000000, 64), b.phaseErrorLut(20000000, 64));
 }
 
 TEST(RendererPhysics, AmplitudeFollowsExposureGainAndInverseSquare) {
