@@ -49,6 +49,8 @@ struct Options {
     bool fitPlane = false;
     std::string lens;
     double temperatureC = NAN;
+    // temperature
+    double seconds = 300;
     // grayscale
     bool dark = false;
     bool flat = false;
@@ -525,6 +527,123 @@ int runGrayscale(const Options& o) {
     return 0;
 }
 
+// ---------------------------------------------------------------- temperature
+
+// The library compensates this drift; a camera that drifts otherwise is
+// reported.
+constexpr double LIBRARY_SLOPE_MM_K = 22.0;
+
+int runTemperature(const Options& o) {
+    CalibrationDir dir(o.out);
+    if (std::string e = dir.open(o.force); !e.empty()) return refuse(e);
+    if (dir.index().contains("temperature") && !o.force) {
+        return refuse(dir.path().string() +
+                      " already has a temperature slope; give --force to replace it");
+    }
+    say("Temperature drift: start with a cold camera (switched off for a while) pointed at a\n"
+        "wall and keep both still; the camera streams for %.0f s while it warms up.\n",
+        o.seconds);
+    Rig rig(o.model);
+    if (std::string e = openCamera(rig, o); !e.empty()) return refuse(e);
+    const double mhz = o.frequenciesMhz.front();
+    uint32_t hz = 0;
+    if (std::string e = tuneTo(rig, mhz, hz); !e.empty()) return refuse(e);
+    std::vector<uint16_t> lut;
+    if (const json* entry = dir.entry("phaseErrorLUTData", hz)) {
+        if (std::string e = dir.readWords(entry->at("lut_file").get<std::string>(), lut);
+            !e.empty()) {
+            return refuse(e);
+        }
+    }
+    if (!std::isfinite(rig.temperature())) {
+        return refuse("the camera has no die temperature channel to follow the warm-up");
+    }
+    if (const int rc = rig.camera().startStream(); rc != 0) {
+        return refuse("cannot start streaming (" + std::to_string(rc) + ")");
+    }
+    const uint32_t frames = o.frames ? o.frames : 4;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<double> temps, shifts;
+    std::vector<double> first;
+    std::vector<uint8_t> valid;
+    double lastReport = -1e9;
+    for (;;) {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed >= o.seconds) break;
+        const double t0 = rig.temperature();
+        PhaseImage img;
+        if (std::string e = rig.capturePhases(frames, img); !e.empty()) return refuse(e);
+        const double t1 = rig.temperature();
+        const size_t n = img.phase.size();
+        if (first.empty()) {
+            first.resize(n);
+            valid.resize(n);
+            for (size_t i = 0; i < n; ++i) {
+                first[i] = lutCorrected(img.phase[i], lut);
+                valid[i] = !img.clipped[i] && img.amplitude[i] >= MIN_AMPLITUDE;
+            }
+        }
+        if (n != first.size()) return refuse("the image size changed during the warm-up");
+        // The drift is the same for every pixel: the median change of the
+        // phase since the first sample.
+        std::vector<double> change;
+        for (size_t i = 0; i < n; i += 7) {
+            if (valid[i] && !img.clipped[i]) {
+                change.push_back(wrapSigned(lutCorrected(img.phase[i], lut) - first[i]));
+            }
+        }
+        if (change.size() < 50) return refuse("the wall is too dark or saturates");
+        double shift = median(change) * mmPerTurn(hz);
+        if (!shifts.empty()) {
+            // Follows the drift beyond half a period.
+            shift += std::round((shifts.back() - shift) / mmPerTurn(hz)) * mmPerTurn(hz);
+        }
+        temps.push_back(0.5 * (t0 + t1));
+        shifts.push_back(shift);
+        if (elapsed - lastReport >= 5.0) {
+            say("  %5.0f s: die at %.2f C, distance drifted by %+.1f mm\n", elapsed, temps.back(),
+                shift);
+            lastReport = elapsed;
+        }
+    }
+    rig.camera().stopStream();
+    if (temps.size() < 5) return refuse("too few samples: run the warm-up longer");
+    const auto [lo, hi] = std::minmax_element(temps.begin(), temps.end());
+    if (*hi - *lo < 2.0) {
+        return refuse("the die temperature changed by only " + std::to_string(*hi - *lo) +
+                      " K; start with a cold camera or run longer (--seconds)");
+    }
+    const Line line = fitLine(temps, shifts);
+    if (!line.ok) return refuse("the drift does not follow the temperature");
+    if (line.rms > 0.1 * std::abs(line.b) * (*hi - *lo) + 2.0) {
+        return refuse("the distance does not follow the temperature on a straight line (" +
+                      std::to_string(line.rms) + " mm rms off it): did something move?");
+    }
+    json section = {{"slope_mm_per_k", std::round(line.b * 1000) / 1000},
+                    {"temperature_from_c", std::round(*lo * 100) / 100},
+                    {"temperature_to_c", std::round(*hi * 100) / 100},
+                    {"modulation_frequency_hz", hz}};
+    dir.index()["temperature"] = section;
+    if (std::string e = dir.save(); !e.empty()) return refuse(e);
+    say("  drift %.2f mm/K from %.2f C to %.2f C (%zu samples, %.2f mm rms off the line)\n", line.b,
+        *lo, *hi, temps.size(), line.rms);
+    if (std::abs(line.b - LIBRARY_SLOPE_MM_K) > 0.1 * LIBRARY_SLOPE_MM_K) {
+        say("  note: the library compensates %.0f mm/K; this camera's drift differs by more than "
+            "10 %%\n",
+            LIBRARY_SLOPE_MM_K);
+    }
+    for (const char* name : {"phaseOffsetData"}) {
+        if (!dir.index().contains(name)) continue;
+        for (const auto& e : dir.index().at(name)) {
+            say("  the offsets at %u Hz were recorded at %.2f C: the calibration temperature\n",
+                e.value("modulation_frequency_hz", 0u), e.value("ozr_temperature_sensor0_c", 0.0));
+        }
+    }
+    say("Temperature slope written to %s\n", dir.path().c_str());
+    return 0;
+}
+
 // ---------------------------------------------------------------- verify
 
 int runVerify(const Options& o) {
@@ -645,6 +764,13 @@ int main(int argc, char** argv) {
     gray->add_flag("--dark", o.dark, "dark offsets: the camera under a dark cloth");
     gray->add_flag("--flat", o.flat, "gains: the camera at a uniform flat field");
 
+    CLI::App* temperature =
+        app.add_subcommand("temperature", "the distance drift per kelvin from a warm-up at a wall");
+    common(temperature, true);
+    temperature->add_option("--seconds", o.seconds, "length of the warm-up")
+        ->check(CLI::Range(5.0, 7200.0))
+        ->capture_default_str();
+
     CLI::App* verify = app.add_subcommand(
         "verify", "loads the directory with the library and reports the residuals at a wall");
     common(verify, true);
@@ -669,6 +795,7 @@ int main(int argc, char** argv) {
     if (lut->parsed()) rc = runLut(o);
     if (offset->parsed()) rc = runPhaseOffset(o);
     if (gray->parsed()) rc = runGrayscale(o);
+    if (temperature->parsed()) rc = runTemperature(o);
     if (verify->parsed()) rc = runVerify(o);
     capture::log::flush();
     if (rc == 0) {
