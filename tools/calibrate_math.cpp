@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
 
 namespace calib {
 
@@ -138,6 +139,15 @@ SweepFit fitDelaySweep(const DelaySweep& sw, int harmonics) {
             accumulate(ata, atb, row, unwrapped[j] - yMean);
         }
     }
+    // Less than a period leaves the linear advance and the first harmonics
+    // indistinguishable.
+    fit.coveredTurns = std::abs(advance / static_cast<double>(sw.pixels));
+    if (fit.coveredTurns < 1.0) {
+        fit.error = "the delay sweep covers only " + std::to_string(fit.coveredTurns) +
+                    " of a modulation period (it must cover a whole one): the delay line is too "
+                    "short for this frequency";
+        return fit;
+    }
     mirror(ata, n);
     std::vector<double> x;
     if (!solveSymmetric(ata, atb, n, x)) {
@@ -146,7 +156,6 @@ SweepFit fitDelaySweep(const DelaySweep& sw, int harmonics) {
     }
     fit.turnsPerStep = x[0];
     const double span = sw.stepOf.back() - sw.stepOf.front();
-    fit.coveredTurns = std::abs(advance / static_cast<double>(sw.pixels));
     fit.cyclic.c.assign(x.begin() + 1, x.begin() + 1 + static_cast<long>(k));
     fit.cyclic.s.assign(x.begin() + 1 + static_cast<long>(k), x.end());
 

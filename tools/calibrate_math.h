@@ -54,7 +54,8 @@ struct SweepFit {
 // Fits measured = a_pixel + g * step + E(measured) over all pixels and
 // steps: one constant per pixel (its distance and offset), the phase advance
 // g per delay step and the cyclic error E with `harmonics` harmonics. The
-// sweep must cover at least one full period.
+// sweep must cover at least one full period (else `error` says how much it
+// covered, and so does coveredTurns).
 SweepFit fitDelaySweep(const DelaySweep& sweep, int harmonics);
 
 // Robust smooth surface over an image: a 2-D polynomial of total degree

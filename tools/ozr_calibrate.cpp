@@ -220,12 +220,6 @@ int runLut(const Options& o) {
         const SweepFit fit = fitDelaySweep(sweep, o.harmonics);
         if (!fit.ok) return refuse("at " + frequencyName(hz) + ": " + fit.error);
         const double delayPs = fit.turnsPerStep / hz * 1e12;
-        if (fit.coveredTurns < 1.0) {
-            return refuse("at " + frequencyName(hz) + " the delay sweep covers only " +
-                          std::to_string(fit.coveredTurns) +
-                          " of a modulation period (it must cover a whole one); the delay line "
-                          "is too short for this frequency");
-        }
         const double residualMm = fit.residualTurns * mmPerTurn(hz);
         if (fit.residualTurns > 0.01) {
             return refuse("at " + frequencyName(hz) + " the phases do not follow the delay (rms " +
@@ -375,7 +369,7 @@ int runPhaseOffset(const Options& o) {
         for (double v : centre) around.push_back(wrapSigned(v - reference));
         const double typical = reference + median(around);
         for (size_t i = 0; i < n; ++i) deviation[i] = wrapSigned(offset[i] - typical) * range;
-        const SurfaceFit surface = fitSurface(deviation, valid, img.width, img.height, 6, 20.0);
+        const SurfaceFit surface = fitSurface(deviation, valid, img.width, img.height, 8, 30.0);
         if (!surface.ok || surface.inliers * 10 < validCount * 6) {
             return refuse("the wall does not look flat (only " +
                           std::to_string(surface.ok ? 100 * surface.inliers / validCount : 0) +
@@ -456,6 +450,17 @@ int runGrayscale(const Options& o) {
     }
     Rig rig(o.model);
     if (std::string e = openCamera(rig, o); !e.empty()) return refuse(e);
+    if (o.dark) {
+        // Under the cloth the camera must not see its own illumination.
+        PhaseImage lit;
+        if (std::string e = rig.capturePhases(4, lit); !e.empty()) return refuse(e);
+        const double amplitude = median(lit.amplitude);
+        if (amplitude > 20.0) {
+            return refuse("the frames are not dark: the camera sees its illumination (amplitude " +
+                          std::to_string(amplitude) +
+                          " counts); cover the lens and the illumination completely");
+        }
+    }
     const uint32_t frames = o.frames ? o.frames : 200;
     GrayImage img;
     say("  capturing %u grayscale frames ...\n", frames);
