@@ -355,7 +355,13 @@ int runPhaseOffset(const Options& o) {
         for (size_t i = 0; i < n; ++i) {
             expected[i] =
                 planeDistance(o.distanceMm, tx, ty, rays.x()[i], rays.y()[i], rays.z()[i]);
+            // Rays that miss the wall's plane have no expected distance.
+            if (valid[i] && !std::isfinite(expected[i])) {
+                valid[i] = 0;
+                --validCount;
+            }
         }
+        if (validCount * 2 < n) return refuse("the wall does not fill the camera's view");
         // The offset of every pixel, in turns, and its deviation from the
         // image's typical offset in millimetres for the robust fit.
         std::vector<double> offset(n), deviation(n);
@@ -794,14 +800,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ozr-calibrate: %s\nRun with --help for usage.\n", e.what());
         return EXIT_USAGE;
     }
+    if (o.frequenciesMhz.empty()) {
+        std::fprintf(stderr, "ozr-calibrate: --frequencies needs at least one frequency\n");
+        return EXIT_USAGE;
+    }
     capture::log::install(o.verbose);
     const auto start = std::chrono::steady_clock::now();
     int rc = 0;
-    if (lut->parsed()) rc = runLut(o);
-    if (offset->parsed()) rc = runPhaseOffset(o);
-    if (gray->parsed()) rc = runGrayscale(o);
-    if (temperature->parsed()) rc = runTemperature(o);
-    if (verify->parsed()) rc = runVerify(o);
+    try {
+        if (lut->parsed()) rc = runLut(o);
+        if (offset->parsed()) rc = runPhaseOffset(o);
+        if (gray->parsed()) rc = runGrayscale(o);
+        if (temperature->parsed()) rc = runTemperature(o);
+        if (verify->parsed()) rc = runVerify(o);
+    } catch (const std::exception& e) {
+        // A calibration index edited by hand, or a file system that fails.
+        rc = refuse(std::string("cannot use the calibration directory: ") + e.what());
+    }
     capture::log::flush();
     if (rc == 0) {
         say("Done in %.1f s\n",
