@@ -210,9 +210,6 @@ SurfaceFit fitSurface(const std::vector<double>& values, const std::vector<uint8
     SurfaceFit fit;
     const size_t count = static_cast<size_t>(width) * height;
     if (count == 0 || values.size() != count || mask.size() != count || degree < 0) return fit;
-    std::vector<double> row;
-    monomials(0, 0, degree, row);
-    const size_t n = row.size();
     const double hx = std::max(1.0, width / 2.0), hy = std::max(1.0, height / 2.0);
     auto coordinates = [&](size_t i, double& u, double& v) {
         u = (static_cast<double>(i % width) + 0.5 - width / 2.0) / hx;
@@ -220,14 +217,20 @@ SurfaceFit fitSurface(const std::vector<double>& values, const std::vector<uint8
     };
     fit.inlier = mask;
     fit.surface.assign(count, 0.0);
-    for (int round = 0; round < 5; ++round) {
+    // A flexible surface bends towards large objects before it can reject
+    // them: the degree rises by two from a quadratic, rejecting as it goes.
+    int current = std::min(degree, 2);
+    std::vector<double> row;
+    for (int round = 0; round < 8 + degree; ++round) {
+        monomials(0, 0, current, row);
+        const size_t n = row.size();
         std::vector<double> ata(n * n, 0.0), atb(n, 0.0);
         size_t used = 0;
         for (size_t i = 0; i < count; ++i) {
             if (!fit.inlier[i]) continue;
             double u, v;
             coordinates(i, u, v);
-            monomials(u, v, degree, row);
+            monomials(u, v, current, row);
             accumulate(ata, atb, row, values[i]);
             ++used;
         }
@@ -240,7 +243,7 @@ SurfaceFit fitSurface(const std::vector<double>& values, const std::vector<uint8
         for (size_t i = 0; i < count; ++i) {
             double u, v;
             coordinates(i, u, v);
-            monomials(u, v, degree, row);
+            monomials(u, v, current, row);
             double s = 0.0;
             for (size_t t = 0; t < n; ++t) s += coef[t] * row[t];
             fit.surface[i] = s;
@@ -254,7 +257,11 @@ SurfaceFit fitSurface(const std::vector<double>& values, const std::vector<uint8
             changed += in != fit.inlier[i];
             fit.inlier[i] = in;
         }
-        if (changed == 0 && round > 0) break;
+        if (current < degree) {
+            current = std::min(degree, current + 2);
+        } else if (changed == 0 && round > 0) {
+            break;
+        }
     }
     double ss = 0.0;
     fit.inliers = 0;

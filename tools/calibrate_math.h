@@ -62,7 +62,8 @@ SweepFit fitDelaySweep(const DelaySweep& sweep, int harmonics);
 // `degree` in the pixel coordinates, fitted to the values of the pixels
 // whose mask is set, with repeated rejection of pixels further than
 // max(minThreshold, 6 sigma) from the surface (sigma from the median
-// absolute deviation).
+// absolute deviation); the degree rises from 2 to `degree` over the first
+// rounds, so that large objects are rejected before the surface can bend.
 struct SurfaceFit {
     bool ok = false;
     std::vector<double> surface;  // the polynomial at every pixel

@@ -22,6 +22,7 @@
 
 #include "ozr/calibration.h"
 #include "ozr/camera/cameraTestUtil.h"
+#include "ozr/pointCloud.h"
 #include "scene_model.h"
 
 namespace {
@@ -52,6 +53,8 @@ Result run(const fs::path& scratch, const std::vector<std::string>& sim,
     argv.push_back("--");
     argv.push_back(OZR_CALIBRATE);
     argv.insert(argv.end(), args.begin(), args.end());
+    std::fflush(stdout);
+    std::fflush(stderr);
     const pid_t pid = fork();
     if (pid == 0) {
         std::freopen((scratch / "stdout").c_str(), "w", stdout);
@@ -306,6 +309,77 @@ TEST_P(OzrCalibrate, DerivedCalibrationMatchesTheTruthWritten) {
             s.mean, std::hypot(s.mean, s.std));
         EXPECT_LT(std::abs(s.mean), 1.0);
         EXPECT_LT(s.std, 3.0);
+    }
+
+    // Objects in front of the wall: a depth map of the square wall through
+    // the lens with a box 400 mm and a post 800 mm in front of it. The
+    // offsets of their pixels come from the wall's surface around them.
+    {
+        const json l = json::parse(slurp(scratch / "lens.json")).at("lens");
+        ozr::LensIntrinsics lensIn;
+        lensIn.width = l.at("width");
+        lensIn.height = l.at("height");
+        lensIn.fx = l.at("fx");
+        lensIn.fy = l.at("fy");
+        lensIn.cx = l.at("cx");
+        lensIn.cy = l.at("cy");
+        lensIn.k1 = l.value("k1", 0.0);
+        lensIn.k2 = l.value("k2", 0.0);
+        lensIn.k3 = l.value("k3", 0.0);
+        lensIn.p1 = l.value("p1", 0.0);
+        lensIn.p2 = l.value("p2", 0.0);
+        ozr::RayTable rays;
+        ASSERT_EQ(rays.build(lensIn, lensIn.width, lensIn.height), 0);
+        const uint32_t w = rays.width(), h = rays.height();
+        auto inBox = [](uint32_t x, uint32_t y) {
+            return x >= 40 && x < 100 && y >= 60 && y < 140;
+        };
+        auto inPost = [](uint32_t x, uint32_t y) { return x >= 220 && x < 250 && y >= 100; };
+        std::string pgm = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n65535\n";
+        for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t x = 0; x < w; ++x) {
+                const double z = inBox(x, y)    ? WALL_MM - 400
+                                 : inPost(x, y) ? WALL_MM - 800
+                                                : WALL_MM;
+                const auto mm = static_cast<uint16_t>(std::lround(z / rays.z()[y * w + x]));
+                pgm += static_cast<char>(mm >> 8);
+                pgm += static_cast<char>(mm & 0xFF);
+            }
+        }
+        std::ofstream(scratch / "objects.pgm", std::ios::binary) << pgm;
+        const fs::path objects = scratch / "objects";
+        fs::create_directories(objects);
+        fs::copy(derived / "calibration_info.json", objects);
+        fs::copy(derived / "phase_error_lut_20MHz.bin", objects);
+        const Result r =
+            run(scratch,
+                sim({"--scene", "file:" + (scratch / "objects.pgm").string(), "--temp-tau", "0"}),
+                {"phase-offset", "--distance-mm", wall, "--frequencies", "20", "--force", "--out",
+                 objects.string()});
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        const auto d = words(objects / "phase_offset_20MHz.bin");
+        const auto t = words(truthDir / "phase_offset_20MHz.bin");
+        ASSERT_EQ(d.size(), static_cast<size_t>(w) * h);
+        ASSERT_EQ(t.size(), d.size());
+        const double mmPerRaw = ozrsim::kSpeedOfLightMps * 1e3 / (2.0 * 20e6) / 65536.0;
+        std::vector<double> onWall, onObjects;
+        for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t x = 0; x < w; ++x) {
+                const double e = rawDifference(d[y * w + x], t[y * w + x]) * mmPerRaw;
+                (inBox(x, y) || inPost(x, y) ? onObjects : onWall).push_back(e);
+            }
+        }
+        const Spread wallPixels = spreadOf(onWall), objectPixels = spreadOf(onObjects);
+        std::printf(
+            "[ records ] phase_offset_20MHz with objects in front of the wall, derived - "
+            "truth: wall pixels mean %+.3f mm, rms %.3f mm; object pixels mean %+.3f mm, "
+            "rms %.3f mm, worst %.2f mm\n",
+            wallPixels.mean, std::hypot(wallPixels.mean, wallPixels.std), objectPixels.mean,
+            std::hypot(objectPixels.mean, objectPixels.std), objectPixels.worst);
+        EXPECT_LT(std::abs(wallPixels.mean), 0.3);
+        EXPECT_LT(wallPixels.std, 1.5);
+        EXPECT_LT(std::abs(objectPixels.mean), 1.0);
+        EXPECT_LT(objectPixels.worst, 5.0);
     }
 
     // The camera with either calibration, from one directory whose contents
