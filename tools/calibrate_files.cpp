@@ -10,6 +10,18 @@ namespace calib {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// An entry's "modulation_frequency_hz", or -1 when it has none.
+int64_t frequencyOf(const nlohmann::json& entry) {
+    if (!entry.is_object()) return -1;
+    const auto f = entry.find("modulation_frequency_hz");
+    if (f == entry.end() || !f->is_number_integer()) return -1;
+    return f->get<int64_t>();
+}
+
+}  // namespace
+
 std::string CalibrationDir::open(bool force) {
     std::error_code ec;
     if (!fs::exists(dir_, ec)) {
@@ -70,8 +82,7 @@ const nlohmann::json* CalibrationDir::entry(const char* section, uint32_t hz) co
     const auto s = index_.find(section);
     if (s == index_.end() || !s->is_array()) return nullptr;
     for (const auto& e : *s) {
-        const auto f = e.find("modulation_frequency_hz");
-        if (f != e.end() && f->is_number_unsigned() && f->get<uint32_t>() == hz) return &e;
+        if (frequencyOf(e) == static_cast<int64_t>(hz)) return &e;
     }
     return nullptr;
 }
@@ -82,10 +93,9 @@ void CalibrationDir::putEntry(const char* section, uint32_t hz, nlohmann::json e
     nlohmann::json out = nlohmann::json::array();
     bool placed = false;
     for (auto& e : s) {
-        const auto f = e.find("modulation_frequency_hz");
-        const uint32_t ehz = f != e.end() && f->is_number_unsigned() ? f->get<uint32_t>() : 0;
-        if (ehz == hz) continue;
-        if (!placed && ehz > hz) {
+        const int64_t ehz = frequencyOf(e);
+        if (ehz == static_cast<int64_t>(hz)) continue;
+        if (!placed && ehz > static_cast<int64_t>(hz)) {
             out.push_back(entry);
             placed = true;
         }
