@@ -1,7 +1,7 @@
 # Debian packages (CPack, generator DEB), one per install component:
 #   libozrtofcam1          runtime   the shared library and its SONAME link
 #   libozrtofcam-dev       dev       headers, CMake package, pkg-config file, .so link
-#   ozrtofcam-tools        tools     ozr-capture, ozr-sim and the virtual driver
+#   ozrtofcam-tools        tools     ozr-capture, ozr-calibrate, ozr-sim and the virtual driver
 #   python3-ozrtofcam      python    the Python module
 #   gstreamer1.0-ozrtofcam gstreamer the ozrtofsrc element
 # Configure with -DCMAKE_INSTALL_PREFIX=/usr (multiarch library directory,
@@ -87,9 +87,11 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${OZR_DEB_DEPENDS_LIB}")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "Time-of-Flight depth camera tools and virtual sensor\n\
 ozr-capture streams and saves frames of a camera built on the OZR310 or\n\
-OZR320 sensor, records raw frames and writes point clouds. ozr-sim runs a\n\
-program against a virtual sensor that emulates the sensor's driver and\n\
-renders a scene of known distances, or replays a recording.")
+OZR320 sensor, records raw frames and writes point clouds. ozr-calibrate\n\
+derives a camera's calibration from a wall, a flat field and a dark cloth.\n\
+ozr-sim runs a program against a virtual sensor that emulates the\n\
+sensor's driver and renders a scene of known distances, or replays a\n\
+recording.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-ozrtofcam)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
