@@ -29,6 +29,13 @@ void mirror(std::vector<double>& ata, size_t n) {
     }
 }
 
+// The wrapped phases p[0..n) of one pixel along a sweep, unwrapped from the
+// first: each step is taken as the shorter way round.
+void unwrap(const double* p, size_t n, std::vector<double>& out) {
+    out[0] = p[0];
+    for (size_t j = 1; j < n; ++j) out[j] = out[j - 1] + wrapSigned(p[j] - p[j - 1]);
+}
+
 }  // namespace
 
 bool solveSymmetric(std::vector<double> a, std::vector<double> b, size_t n,
@@ -114,10 +121,7 @@ SweepFit fitDelaySweep(const DelaySweep& sw, int harmonics) {
     double advance = 0.0;
     for (size_t px = 0; px < sw.pixels; ++px) {
         const double* p = &sw.phase[px * sw.steps];
-        unwrapped[0] = p[0];
-        for (size_t j = 1; j < sw.steps; ++j) {
-            unwrapped[j] = unwrapped[j - 1] + wrapSigned(p[j] - p[j - 1]);
-        }
+        unwrap(p, sw.steps, unwrapped);
         advance += unwrapped[sw.steps - 1] - unwrapped[0];
         double yMean = 0.0;
         std::fill(mean.begin(), mean.end(), 0.0);
@@ -163,10 +167,7 @@ SweepFit fitDelaySweep(const DelaySweep& sw, int harmonics) {
     double ss = 0.0;
     for (size_t px = 0; px < sw.pixels; ++px) {
         const double* p = &sw.phase[px * sw.steps];
-        unwrapped[0] = p[0];
-        for (size_t j = 1; j < sw.steps; ++j) {
-            unwrapped[j] = unwrapped[j - 1] + wrapSigned(p[j] - p[j - 1]);
-        }
+        unwrap(p, sw.steps, unwrapped);
         double constant = 0.0;
         for (size_t j = 0; j < sw.steps; ++j) {
             constant += unwrapped[j] - fit.turnsPerStep * sw.stepOf[j] - fit.cyclic(p[j]);

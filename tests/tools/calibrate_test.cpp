@@ -28,6 +28,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using camtest::Spread;
+using camtest::spreadOf;
 using nlohmann::json;
 using ozr::ControlID;
 using ozr::FrameType;
@@ -91,24 +93,6 @@ std::vector<uint16_t> words(const fs::path& p) {
 int rawDifference(uint16_t a, uint16_t b) {
     const int d = (static_cast<int>(a) - static_cast<int>(b)) & 0xFFFF;
     return d >= 32768 ? d - 65536 : d;
-}
-
-struct Spread {
-    double mean = 0, std = 0, worst = 0;
-    size_t n = 0;
-};
-Spread spreadOf(const std::vector<double>& v) {
-    Spread s;
-    s.n = v.size();
-    if (v.empty()) return s;
-    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / v.size();
-    double ss = 0;
-    for (double x : v) {
-        ss += (x - s.mean) * (x - s.mean);
-        s.worst = std::max(s.worst, std::abs(x));
-    }
-    s.std = std::sqrt(ss / std::max<size_t>(v.size() - 1, 1));
-    return s;
 }
 
 class OzrCalibrate : public camtest::CameraOnSim {

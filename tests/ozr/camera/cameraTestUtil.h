@@ -8,12 +8,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <numbers>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include "ozr/tofcam.h"
 #include "ozrsim.h"
@@ -104,6 +107,25 @@ inline DistAmp fourPhase(const uint16_t* const* dcs, size_t i, double hz) {
 // Signed difference of two distances modulo the unambiguous range c / 2f.
 inline double wrappedErrorMm(double measured, double truth, double hz) {
     return std::remainder(measured - truth, ozrsim::kSpeedOfLightMps * 1000.0 / (2.0 * hz));
+}
+
+// Mean, sample standard deviation and largest magnitude of a set of errors.
+struct Spread {
+    double mean = 0, std = 0, worst = 0;
+    size_t n = 0;
+};
+inline Spread spreadOf(const std::vector<double>& v) {
+    Spread s;
+    s.n = v.size();
+    if (v.empty()) return s;
+    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+    double ss = 0;
+    for (const double x : v) {
+        ss += (x - s.mean) * (x - s.mean);
+        s.worst = std::max(s.worst, std::abs(x));
+    }
+    s.std = std::sqrt(ss / static_cast<double>(std::max<size_t>(v.size() - 1, 1)));
+    return s;
 }
 
 }  // namespace camtest

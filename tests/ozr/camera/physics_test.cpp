@@ -27,6 +27,8 @@
 
 namespace {
 
+using camtest::Spread;
+using camtest::spreadOf;
 using ozr::AcquisitionMode;
 using ozr::ControlID;
 using ozr::FrameType;
@@ -68,21 +70,6 @@ double distanceSigmaMm(double amplitude, double scale, double hz) {
 double distanceBoundMm(double amplitude, double scale, double hz) {
     const double r = amplitudeBound(amplitude, scale) / amplitude;
     return r < 1.0 ? mmPerRadian(hz) * std::asin(r) + 1.0 : INFINITY;
-}
-
-struct Spread {
-    double mean = 0, std = 0;
-    size_t n = 0;
-};
-Spread spreadOf(const std::vector<double>& v) {
-    Spread s;
-    s.n = v.size();
-    if (v.empty()) return s;
-    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / v.size();
-    double ss = 0;
-    for (double x : v) ss += sq(x - s.mean);
-    s.std = std::sqrt(ss / std::max<size_t>(v.size() - 1, 1));
-    return s;
 }
 
 // What the calibration leaves of the sensor's systematic errors at `hz`: the
