@@ -42,6 +42,33 @@ std::string Rig::failure(const std::string& what, int code) {
     return what + ": " + why + " (" + std::to_string(code) + ")";
 }
 
+int Rig::startStream() {
+    const int rc = cam_->startStream();
+    streaming_ = rc == 0;
+    return rc;
+}
+
+void Rig::stopStream() {
+    if (streaming_) cam_->stopStream();
+    streaming_ = false;
+}
+
+int Rig::capture(std::unique_ptr<ozr::TOFFrame>& frame) {
+    constexpr int ATTEMPTS = 3;
+    int rc = 0;
+    for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
+        rc = cam_->captureFrame(frame);
+        if (rc != -ETIMEDOUT || attempt == ATTEMPTS) break;
+        // The time-out's errors belong to this attempt only.
+        (void)capture::log::takeErrors();
+        if (streaming_) {
+            (void)cam_->stopStream();
+            if (const int again = startStream(); again != 0) return again;
+        }
+    }
+    return rc;
+}
+
 std::string Rig::open() {
     cam_ = std::make_unique<ozr::TOFCam>(sensorOf(modelName_));
     if (const int rc = cam_->open(); rc != 0) return failure("cannot open the camera", rc);
@@ -94,7 +121,7 @@ std::string Rig::capturePhases(uint32_t frames, PhaseImage& out) {
     std::vector<double> sx, sy;
     for (uint32_t k = 0; k < frames; ++k) {
         std::unique_ptr<ozr::TOFFrame> frame;
-        if (const int rc = cam_->captureFrame(frame); rc != 0) {
+        if (const int rc = capture(frame); rc != 0) {
             return failure("cannot capture a frame", rc);
         }
         const uint16_t* dcs[4];
@@ -150,7 +177,7 @@ std::string Rig::captureGray(uint32_t frames, GrayImage& out) {
     std::vector<double> sum;
     for (uint32_t k = 0; k < frames; ++k) {
         std::unique_ptr<ozr::TOFFrame> frame;
-        if (const int rc = cam_->captureFrame(frame); rc != 0) {
+        if (const int rc = capture(frame); rc != 0) {
             return failure("cannot capture a frame", rc);
         }
         const uint16_t* g = frame->getData<uint16_t>(ozr::FrameType::GRAYSCALE);

@@ -48,6 +48,18 @@ public:
     // Sets the modulation frequency; `actual` is the device's.
     std::string setFrequency(uint32_t hz, uint32_t& actual);
 
+    // Streams until stopStream(); returns the camera's status.
+    int startStream();
+    void stopStream();
+    // One frame. A capture that times out is tried again, up to three times
+    // in all: a busy board misses the OZR310's short wait for an image now
+    // and then, and a calibration should not fail for it. A late image ends
+    // the camera's stream, so a streaming rig starts it again first. Returns
+    // the camera's status.
+    int capture(std::unique_ptr<ozr::TOFFrame>& frame);
+    // `what` with the camera's logged errors behind it.
+    std::string failure(const std::string& what, int code);
+
     // Averages `frames` single captures in distance/amplitude mode.
     std::string capturePhases(uint32_t frames, PhaseImage& out);
     // Averages `frames` single captures in grayscale mode, uncompensated.
@@ -60,11 +72,11 @@ public:
     double temperature();
 
 private:
-    std::string failure(const std::string& what, int code);
     std::string modelName_;
     std::unique_ptr<ozr::TOFCam> cam_;
     int hwmonFd_ = -1;
     bool gray_ = false;
+    bool streaming_ = false;
 };
 
 }  // namespace calib

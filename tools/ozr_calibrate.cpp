@@ -569,7 +569,7 @@ int runTemperature(const Options& o) {
     if (!std::isfinite(rig.temperature())) {
         return refuse("the camera has no die temperature channel to follow the warm-up");
     }
-    if (const int rc = rig.camera().startStream(); rc != 0) {
+    if (const int rc = rig.startStream(); rc != 0) {
         return refuse("cannot start streaming (" + std::to_string(rc) + ")");
     }
     const uint32_t frames = o.frames ? o.frames : 4;
@@ -618,7 +618,7 @@ int runTemperature(const Options& o) {
             lastReport = elapsed;
         }
     }
-    rig.camera().stopStream();
+    rig.stopStream();
     if (temps.size() < 5) return refuse("too few samples: run the warm-up longer");
     const auto [lo, hi] = std::minmax_element(temps.begin(), temps.end());
     if (*hi - *lo < 2.0) {
@@ -688,8 +688,8 @@ int runVerify(const Options& o) {
         size_t count = 0;
         for (uint32_t k = 0; k < frames; ++k) {
             std::unique_ptr<ozr::TOFFrame> frame;
-            if (const int rc = rig.camera().captureFrame(frame); rc != 0) {
-                return refuse("cannot capture a frame (" + std::to_string(rc) + ")");
+            if (const int rc = rig.capture(frame); rc != 0) {
+                return refuse(rig.failure("cannot capture a frame", rc));
             }
             const uint16_t* mm = frame->getData<uint16_t>(ozr::FrameType::DISTANCE);
             if (!mm) return refuse("the camera delivered no distance image");

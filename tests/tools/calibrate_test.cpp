@@ -150,8 +150,10 @@ TEST_P(OzrCalibrate, RefusesDataThatCannotGiveASoundResult) {
          {"--scene", "uniform"},
          {"grayscale", "--dark", "--out", out},
          "not dark"},
-        {"temperature that does not change",
-         {"--temp-tau", "0"},
+        // Images that come too late end the stream: the warm-up starts it
+        // again and goes on.
+        {"temperature that does not change, some images late",
+         {"--temp-tau", "0", "--fail-ioctl", "DQBUF:ETIMEDOUT:20:2"},
          {"temperature", "--seconds", "5", "--out", out},
          "changed by only"},
     };
@@ -180,6 +182,17 @@ TEST_P(OzrCalibrate, RefusesDataThatCannotGiveASoundResult) {
     EXPECT_EQ(slurp(fs::path(out) / "dsnu.bin"), written);
     EXPECT_EQ(
         run(scratch, sim({"--dark"}), {"grayscale", "--dark", "--force", "--out", out}).status, 0);
+    // Captures that time out twice in a row are taken again; a camera that
+    // stays silent is refused with the library's reason.
+    for (const auto& [fault, status] :
+         {std::pair{"DQBUF:ETIMEDOUT:50:2", 0}, std::pair{"DQBUF:ETIMEDOUT:50:1000", 1}}) {
+        r = run(scratch, sim({"--dark", "--fail-ioctl", fault}),
+                {"grayscale", "--dark", "--force", "--out", out});
+        EXPECT_EQ(r.status, status) << fault << "\n" << r.err;
+        if (status != 0) {
+            EXPECT_NE(r.err.find("Timeout"), std::string::npos) << r.err;
+        }
+    }
 }
 
 // Per region: mean error and spread of the calibrated distance against the
