@@ -194,20 +194,41 @@ std::string legendDescription() {
     return text + buf;
 }
 
+namespace {
+
+std::vector<uint16_t> validValues(const uint16_t* values, size_t n) {
+    std::vector<uint16_t> valid;
+    valid.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (values[i] < FIRST_PIXEL_CODE) valid.push_back(values[i]);
+    }
+    return valid;
+}
+
+}  // namespace
+
+DisplayRange distanceRange(const uint16_t* distance, size_t n) {
+    std::vector<uint16_t> valid = validValues(distance, n);
+    if (valid.empty()) return {};
+    const uint16_t near = percentile(valid, 0.01);
+    return {near, percentile(std::move(valid), 0.99), true};
+}
+
+DisplayRange amplitudeRange(const uint16_t* amplitude, size_t n) {
+    std::vector<uint16_t> valid = validValues(amplitude, n);
+    if (valid.empty()) return {1, 2, false};
+    const uint16_t low = std::max<uint16_t>(1, percentile(valid, 0.01));
+    const uint16_t top = std::max<uint16_t>(low + 1, *std::max_element(valid.begin(), valid.end()));
+    return {low, top, true};
+}
+
 Canvas distancePreview(uint32_t width, uint32_t height, const uint16_t* distance,
                        const std::string& title) {
     const size_t n = size_t{width} * height;
     const Layout l = layoutWithCodes(width, height, distance);
     Canvas c(l.pictureWidth, l.pictureHeight + l.legendHeight, PANEL);
-    std::vector<uint16_t> valid;
-    for (size_t i = 0; i < n; ++i) {
-        if (distance[i] < FIRST_PIXEL_CODE) valid.push_back(distance[i]);
-    }
-    uint16_t near = 0, far = 0;
-    if (!valid.empty()) {
-        near = percentile(valid, 0.01);
-        far = percentile(valid, 0.99);
-    }
+    const DisplayRange range = distanceRange(distance, n);
+    const uint16_t near = range.low, far = range.high;
     const double span = std::max(1, far - near);
     // Bright is near: t = 1 at the near end.
     drawPicture(c, l, width, height, [&](size_t i) {
@@ -217,9 +238,9 @@ Canvas distancePreview(uint32_t width, uint32_t height, const uint16_t* distance
     });
     drawLegend(
         c, l, title, [](double t) { return colourMap(1.0 - t); },
-        valid.empty() ? "NO VALID PIXEL" : std::to_string(near) + " MM",
-        valid.empty() ? "" : std::to_string((near + far) / 2) + " MM",
-        valid.empty() ? "" : std::to_string(far) + " MM", distance, n);
+        range.any ? std::to_string(near) + " MM" : "NO VALID PIXEL",
+        range.any ? std::to_string((near + far) / 2) + " MM" : "",
+        range.any ? std::to_string(far) + " MM" : "", distance, n);
     return c;
 }
 
@@ -228,16 +249,8 @@ Canvas amplitudePreview(uint32_t width, uint32_t height, const uint16_t* amplitu
     const size_t n = size_t{width} * height;
     const Layout l = layoutWithCodes(width, height, amplitude);
     Canvas c(l.pictureWidth, l.pictureHeight + l.legendHeight, PANEL);
-    std::vector<uint16_t> valid;
-    for (size_t i = 0; i < n; ++i) {
-        if (amplitude[i] < FIRST_PIXEL_CODE) valid.push_back(amplitude[i]);
-    }
-    // From the 1st percentile (at least 1) to the largest valid amplitude.
-    uint16_t low = 1, top = 2;
-    if (!valid.empty()) {
-        low = std::max<uint16_t>(1, percentile(valid, 0.01));
-        top = std::max<uint16_t>(low + 1, *std::max_element(valid.begin(), valid.end()));
-    }
+    const DisplayRange range = amplitudeRange(amplitude, n);
+    const uint16_t low = range.low, top = range.high;
     const double logLow = std::log(static_cast<double>(low));
     const double logSpan = std::log(static_cast<double>(top)) - logLow;
     auto grey = [](double t) {
