@@ -46,12 +46,6 @@ constexpr int LINE = Canvas::GLYPH_HEIGHT * TEXT_SCALE;
 constexpr int MARGIN = 8;
 constexpr int MIN_PICTURE_WIDTH = 640;
 
-uint16_t percentile(std::vector<uint16_t> values, double p) {
-    const size_t k = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1)));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
-}
-
 // The picture enlarged by a whole factor, with room for the legend below.
 struct Layout {
     int scale;
@@ -196,30 +190,57 @@ std::string legendDescription() {
 
 namespace {
 
-std::vector<uint16_t> validValues(const uint16_t* values, size_t n) {
-    std::vector<uint16_t> valid;
-    valid.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        if (values[i] < FIRST_PIXEL_CODE) valid.push_back(values[i]);
+// The valid values of an image counted by value, for percentiles without
+// sorting (the viewer computes them for every frame).
+class ValidHistogram {
+public:
+    ValidHistogram(const uint16_t* values, size_t n) : counts_(FIRST_PIXEL_CODE, 0) {
+        for (size_t i = 0; i < n; ++i) {
+            if (values[i] < FIRST_PIXEL_CODE) {
+                ++counts_[values[i]];
+                ++total_;
+            }
+        }
     }
-    return valid;
-}
+
+    bool empty() const { return total_ == 0; }
+
+    // The value at index p x (count - 1), rounded down, of the sorted valid values.
+    uint16_t percentile(double p) const {
+        const size_t k = std::min(total_ - 1, static_cast<size_t>(p * (total_ - 1)));
+        size_t seen = 0;
+        for (size_t v = 0; v < counts_.size(); ++v) {
+            seen += counts_[v];
+            if (seen > k) return static_cast<uint16_t>(v);
+        }
+        return 0;
+    }
+
+    uint16_t largest() const {
+        for (size_t v = counts_.size(); v-- > 0;) {
+            if (counts_[v] > 0) return static_cast<uint16_t>(v);
+        }
+        return 0;
+    }
+
+private:
+    std::vector<uint32_t> counts_;
+    size_t total_ = 0;
+};
 
 }  // namespace
 
 DisplayRange distanceRange(const uint16_t* distance, size_t n) {
-    std::vector<uint16_t> valid = validValues(distance, n);
+    const ValidHistogram valid(distance, n);
     if (valid.empty()) return {};
-    const uint16_t near = percentile(valid, 0.01);
-    return {near, percentile(std::move(valid), 0.99), true};
+    return {valid.percentile(0.01), valid.percentile(0.99), true};
 }
 
 DisplayRange amplitudeRange(const uint16_t* amplitude, size_t n) {
-    std::vector<uint16_t> valid = validValues(amplitude, n);
+    const ValidHistogram valid(amplitude, n);
     if (valid.empty()) return {1, 2, false};
-    const uint16_t low = std::max<uint16_t>(1, percentile(valid, 0.01));
-    const uint16_t top = std::max<uint16_t>(low + 1, *std::max_element(valid.begin(), valid.end()));
-    return {low, top, true};
+    const uint16_t low = std::max<uint16_t>(1, valid.percentile(0.01));
+    return {low, std::max<uint16_t>(low + 1, valid.largest()), true};
 }
 
 Canvas distancePreview(uint32_t width, uint32_t height, const uint16_t* distance,
