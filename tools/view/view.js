@@ -18,7 +18,8 @@
   // Visible to tests and the browser's console.
   const state = {
     palette: null, paletteRgb: null, codeRgb: new Map(), otherRgb: [255, 175, 200],
-    frame: null, received: 0, drawn: 0, pageFps: 0, mode: null, image: "distance",
+    frame: null, shown: null, received: 0, drawn: 0, receivedFps: 0, drawnFps: 0,
+    receivedTimes: [], drawnTimes: [], mode: null, image: "distance",
     status: null, hover: null, scale: null, cloud: null,
   };
   window.ozrView = state;
@@ -82,8 +83,17 @@
     return f;
   }
 
+  // Events per second over the last two seconds, `times` their timestamps.
+  function rate(times) {
+    const now = performance.now();
+    while (times.length && now - times[0] > 2000) times.shift();
+    times.push(now);
+    return times.length > 1 ? 1000 * (times.length - 1) / (times[times.length - 1] - times[0]) : 0;
+  }
+
   function onFrame(f) {
     ++state.received;
+    state.receivedFps = rate(state.receivedTimes);
     state.frame = f;
     if (!state.drawPending) {
       state.drawPending = true;
@@ -264,10 +274,12 @@
       updateLegend("raw", lo, hi, plane);
     }
     ctx.putImageData(img, 0, 0);
+    state.shown = f;
     ++state.drawn;
     showStats(f);
     showHover();
-    if (state.cloud) updateCloud(f);
+    // The cloud at most ten times a second: it costs far more than the picture.
+    if (state.cloud && performance.now() - state.cloud.updated > 100) updateCloud(f);
   }
 
   // ---- Statistics and the pixel under the mouse ------------------------------
@@ -277,13 +289,10 @@
   }
 
   function showStats(f) {
-    const now = performance.now();
-    state.drawTimes = (state.drawTimes || []).filter((t) => now - t < 2000);
-    state.drawTimes.push(now);
-    const times = state.drawTimes;
-    state.pageFps = times.length > 1 ? 1000 * (times.length - 1) / (times[times.length - 1] - times[0]) : 0;
+    state.drawnFps = rate(state.drawnTimes);
     $("stat-camera-fps").textContent = f.fps.toFixed(1) + " fps";
-    $("stat-page-fps").textContent = state.pageFps.toFixed(1) + " fps";
+    $("stat-page-fps").textContent =
+      `${state.receivedFps.toFixed(1)} fps received, ${state.drawnFps.toFixed(1)} drawn`;
     $("stat-frame").textContent = String(f.number);
     $("stat-valid").textContent = f.valid.toFixed(1) + " %";
     const distanceMode = f.mode === "dist-amp" || f.mode === "hdr";
@@ -332,7 +341,7 @@
     holder.replaceChildren(renderer.domElement);
     const scene = new THREE.Scene();
     const camera = new THREE.PerspectiveCamera(60, holder.clientWidth / holder.clientHeight, 0.01, 100);
-    camera.position.set(0, 0, 0.01);
+    camera.position.set(1.2, 0.8, 0.3);  // from above and to the side of the camera
     const controls = new THREE.OrbitControls(camera, renderer.domElement);
     controls.target.set(0, 0, -2);
     controls.update();
@@ -345,7 +354,7 @@
     const points = new THREE.Points(geometry, material);
     points.frustumCulled = false;
     scene.add(points);
-    state.cloud = {rays, n, renderer, scene, camera, controls, geometry, positions, colours, centred: false};
+    state.cloud = {rays, n, renderer, scene, camera, controls, geometry, positions, colours, centred: false, updated: 0};
     controls.addEventListener("change", () => renderer.render(scene, camera));
   }
 
@@ -386,6 +395,7 @@
       c.centred = true;
     }
     c.renderer.render(c.scene, c.camera);
+    c.updated = performance.now();
   }
 
   $("show3d").addEventListener("change", async (e) => {
