@@ -2,7 +2,6 @@
 // screen. Built on the public camera API alone, as any application is. Run
 // with --help.
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include "CLI/CLI.hpp"
 #include "camera_log.h"
+#include "stop_signal.h"
 #include "view_camera.h"
 #include "view_server.h"
 
@@ -20,21 +20,6 @@ namespace {
 
 constexpr int EXIT_FAILURE_STATUS = 1;
 constexpr int EXIT_USAGE = 2;
-
-std::atomic<bool> stopRequested{false};
-
-void onStopSignal(int) {
-    stopRequested.store(true);
-}
-
-void installSignalHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);  // a viewer that went away is a failed write, not an ending
-}
 
 const char* const FOOTER = R"(
 Open the printed address in a browser. The server listens on the loopback
@@ -121,7 +106,8 @@ int main(int argc, char** argv) {
     server.webDir = findWebDir(webDir);
 
     capture::log::install(verbose);
-    installSignalHandlers();
+    capture::installStopSignals();
+    signal(SIGPIPE, SIG_IGN);  // a viewer that went away is a failed write, not an ending
     view::CameraService service(camera);
     view::ViewServer http(service, server);
     if (const std::string error = http.load(); !error.empty()) {
@@ -144,11 +130,11 @@ int main(int argc, char** argv) {
 
     std::atomic<bool> served{true};
     std::thread listener([&] { served = http.serve(); });
-    while (!stopRequested.load() && served.load()) {
+    while (!capture::stopRequested() && served.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     http.stop();
     listener.join();
     service.stop();
-    return stopRequested.load() ? 0 : EXIT_FAILURE_STATUS;
+    return capture::stopRequested() ? 0 : EXIT_FAILURE_STATUS;
 }
