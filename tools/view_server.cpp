@@ -195,9 +195,18 @@ void ViewServer::routes() {
     };
     s.set_payload_max_length(settings_.maxBodyBytes);
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (allowRequest(req.remote_addr)) return httplib::Server::HandlerResponse::Unhandled;
-        fail(res, 429, "too many requests");
-        return httplib::Server::HandlerResponse::Handled;
+        if (!allowRequest(req.remote_addr)) {
+            fail(res, 429, "too many requests");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // A page of another site may send a form or plain text here, but
+        // JSON only after asking, which this server never allows.
+        if (req.method == "POST" &&
+            req.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
+            fail(res, 415, "commands are JSON: Content-Type application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
     });
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return;

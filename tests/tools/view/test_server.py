@@ -2,7 +2,9 @@
 import http.client
 import socket
 import time
+import urllib.error
 import urllib.parse
+import urllib.request
 
 import h5py
 
@@ -36,6 +38,15 @@ def test_oversized_and_malformed_bodies(view):
     status, body = view.request("api/control", raw=b"{not json")
     assert status == 400 and "JSON" in body["error"]
     assert view.request("api/control", body=[1, 2])[0] == 400
+    # What a page of another site can send without asking first.
+    form = urllib.request.Request(view.url + "api/stop", data=b"a=1", method="POST")
+    form.add_header("Content-Type", "application/x-www-form-urlencoded")
+    try:
+        urllib.request.urlopen(form, timeout=60)
+        assert False, "a form was taken as a command"
+    except urllib.error.HTTPError as e:
+        assert e.code == 415
+    assert view.status()["running"]
 
 
 def test_bad_control_names_and_values_are_refused_in_words(view):
