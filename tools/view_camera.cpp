@@ -192,7 +192,7 @@ void CameraService::captureOne() {
     published->frame = std::move(frame);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        published->sequence = latest_ ? latest_->sequence + 1 : 1;
+        published->sequence = ++sequence_;
         latest_ = std::move(published);
         status_.lastError = recordError.empty() ? "" : "recording stopped: " + recordError;
         if (recorder_) status_.recordedFrames = recorder_->framesWritten();
@@ -253,6 +253,7 @@ Outcome CameraService::setMode(ozr::AcquisitionMode mode) {
         if (rc == 0) {
             std::lock_guard<std::mutex> lock(mutex_);
             status_.mode = mode;
+            latest_.reset();  // the frames from here on are the new mode's
         }
         if (now.running) {
             if (const int start = camera_.startStream(); start != 0 && outcome.error.empty()) {

@@ -125,7 +125,8 @@ private:
     std::deque<std::function<void()>> commands_;
     bool stopping_ = false;
     bool started_ = false;
-    std::shared_ptr<const Published> latest_;
+    std::shared_ptr<const Published> latest_;  // null until the mode's first frame
+    uint64_t sequence_ = 0;                    // of the last frame published
     CameraStatus status_;
 };
 

@@ -1,6 +1,8 @@
 # ozr-view's HTTP interface against requests a browser would never send.
+import array
 import http.client
 import socket
+import struct
 import time
 import urllib.error
 import urllib.parse
@@ -125,3 +127,44 @@ def test_request_rate_is_bounded(view):
     assert 429 in statuses and statuses[0] == 200
     time.sleep(5)  # the allowance refills
     assert view.request("api/status")[0] == 200
+
+
+def read_frame_message(view):
+    """The header fields and planes of the first frame message on a new stream."""
+    with urllib.request.urlopen(view.url + "stream", timeout=60) as stream:
+        while True:
+            head = stream.read(64)
+            magic, version, header, size, mode, count, w, h = struct.unpack_from("<4sHHIBBHH", head)
+            assert (magic, version, header) == (b"OZRV", 1, 64)
+            body = stream.read(size - 64)
+            if count > 0:
+                break
+    fields = dict(zip(["flags", "number", "timestamp", "fps", "temperature", "valid", "centre",
+                       "median", "median_amplitude", "median_grayscale", "near", "far"],
+                      struct.unpack_from("<HIdfffHHHHHH", head, 18)))
+    assert size == 64 + count * w * h * 2
+    planes = {kind: array.array("H", body[p * w * h * 2:(p + 1) * w * h * 2])
+              for p, kind in enumerate(head[60:60 + count])}
+    return mode, w, h, fields, planes
+
+
+def test_frame_messages_of_every_mode(view):
+    mode, w, h, f, planes = read_frame_message(view)
+    assert (mode, w, h, sorted(planes)) == (0, 320, 240, [1, 2])
+    distance = planes[1]
+    valid = sorted(d for d in distance if d < 64000)
+    assert f["centre"] == distance[h // 2 * w + w // 2]
+    assert f["median"] == valid[len(valid) // 2]
+    assert (f["near"], f["far"]) == (valid[int(0.01 * (len(valid) - 1))],
+                                     valid[int(0.99 * (len(valid) - 1))])
+    assert abs(f["valid"] - 100 * len(valid) / (w * h)) < 0.01
+    assert f["flags"] & 1 and 20 < f["temperature"] < 60
+    try:
+        for name, number, kinds in [("grayscale", 1, [3]), ("dcs4", 4, [16, 17, 18, 19]),
+                                    ("hdr", 2, [1, 2])]:
+            assert view.request("api/mode", {"mode": name})[0] == 200
+            mode, w, h, f, planes = read_frame_message(view)
+            assert (mode, sorted(planes)) == (number, kinds), name
+            assert max(max(p) for p in planes.values()) > 0, name
+    finally:
+        view.request("api/mode", {"mode": "dist-amp"})
