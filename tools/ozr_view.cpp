@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "CLI/CLI.hpp"
 #include "camera_log.h"
+#include "cli_parse.h"
 #include "stop_signal.h"
 #include "view_camera.h"
 #include "view_server.h"
@@ -19,7 +19,6 @@
 namespace {
 
 constexpr int EXIT_FAILURE_STATUS = 1;
-constexpr int EXIT_USAGE = 2;
 
 const char* const FOOTER = R"(
 Open the printed address in a browser. The server listens on the loopback
@@ -90,15 +89,7 @@ int main(int argc, char** argv) {
     app.add_option("--web-dir", webDir, "directory of the page's files (default: installed)")
         ->check(CLI::ExistingDirectory);
     app.add_flag("--verbose", verbose, "also the library's informational messages");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "ozr-view: %s\nRun with --help for usage.\n", e.what());
-        return EXIT_USAGE;
-    }
+    if (const int rc = capture::parseCommandLine(app, argc, argv, "ozr-view"); rc >= 0) return rc;
     camera.mode = mode == "hdr"         ? ozr::AcquisitionMode::DIST_AMP_HDR
                   : mode == "grayscale" ? ozr::AcquisitionMode::GRAYSCALE
                   : mode == "dcs4"      ? ozr::AcquisitionMode::DCS4
