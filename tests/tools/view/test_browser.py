@@ -210,4 +210,4 @@ def test_two_viewers_and_one_that_disconnects(view, browser):
     # Both pages receive (nearly) every frame the camera delivers, and draw as
     # many as the screen's refreshes allow.
     for name in ["one_viewer", "first", "second"]:
-        assert rates[name]["received_share"] > 0.9 and rates[name]["drawn_fps"] > 5, rates
+        assert rates[name]["received_share"] > 0.8 and rates[name]["drawn_fps"] > 5, rates
