@@ -83,12 +83,14 @@ and the pkg-config file.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ozrtofcam-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${OZR_DEB_DEPENDS_LIB}")
+# ozr-view serves the page's 3-D library from the installed Debian package.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${OZR_DEB_DEPENDS_LIB}, libjs-three")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "Time-of-Flight depth camera tools and virtual sensor\n\
 ozr-capture streams and saves frames of a camera built on the OZR310 or\n\
 OZR320 sensor, records raw frames and writes point clouds. ozr-calibrate\n\
 derives a camera's calibration from a wall, a flat field and a dark cloth.\n\
+ozr-view serves the live camera to web browsers.\n\
 ozr-sim runs a program against a virtual sensor that emulates the\n\
 sensor's driver and renders a scene of known distances, or replays a\n\
 recording.")

@@ -45,7 +45,8 @@ ozr_install_deps() {
         python3-dev pybind11-dev python3-numpy python3-pytest python3-h5py valgrind libhdf5-dev \
         gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev \
-        lintian dpkg-dev fakeroot file
+        lintian dpkg-dev fakeroot file \
+        libcpp-httplib-dev libjs-three chromium chromium-driver python3-selenium
 }
 
 # The aarch64 cross compiler, the user-mode emulator that runs its test binary,

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "CLI/CLI.hpp"
+#include "cli_parse.h"
 
 namespace capture {
 
@@ -207,15 +208,7 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_flag("--json", o.json, "statistics as JSON lines instead of text");
     app.add_flag("--quiet", o.quiet, "no per-frame output");
     app.add_flag("--verbose", o.verbose, "also the library's informational messages");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        std::fputs(app.help().c_str(), stdout);
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "ozr-capture: %s\nRun with --help for usage.\n", e.what());
-        return 2;
-    }
+    if (const int rc = parseCommandLine(app, argc, argv, "ozr-capture"); rc >= 0) return rc;
     auto usageError = [](const std::string& text) {
         std::fprintf(stderr, "ozr-capture: %s\nRun with --help for usage.\n", text.c_str());
         return 2;

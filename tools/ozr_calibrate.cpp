@@ -20,6 +20,7 @@
 #include "calibrate_files.h"
 #include "calibrate_math.h"
 #include "camera_log.h"
+#include "cli_parse.h"
 #include "ozr/calibration.h"
 #include "ozr/pointCloud.h"
 #include "ozr/tofcam.h"
@@ -790,15 +791,8 @@ int main(int argc, char** argv) {
         ->required();
     verify->add_option("--lens", o.lens, "JSON file with the camera's \"lens\"")->type_name("FILE");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) return app.exit(e);
-        std::fprintf(stderr, "ozr-calibrate: %s\nRun with --help for usage.\n", e.what());
-        return EXIT_USAGE;
+    if (const int rc = capture::parseCommandLine(app, argc, argv, "ozr-calibrate"); rc >= 0) {
+        return rc;
     }
     if (o.frequenciesMhz.empty()) {
         std::fprintf(stderr, "ozr-calibrate: --frequencies needs at least one frequency\n");

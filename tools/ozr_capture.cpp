@@ -1,9 +1,6 @@
 // ozr-capture: captures frames from the camera, prints statistics per frame
 // and writes the images as PNG files. Built on the public camera API alone,
 // linked against the shared library as any application is. Run with --help.
-#include <signal.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,26 +20,13 @@
 #include "ply_writer.h"
 #include "png_writer.h"
 #include "recording_frame_writer.h"
+#include "stop_signal.h"
 
 namespace {
 
 using namespace capture;
 
 constexpr int EXIT_CAMERA_FAILURE = 1;
-
-std::atomic<bool> stopRequested{false};
-
-void onStopSignal(int) {
-    stopRequested.store(true);
-}
-
-void installSignalHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
 
 // Prints what failed with the library's messages (or the code's text) and
 // returns the camera-failure status.
@@ -85,10 +69,10 @@ int listControls(ozr::TOFCam& camera, const Options& o) {
 int captureLoop(ozr::TOFCam& camera, const Options& o, FrameReport& report,
                 std::vector<std::unique_ptr<FrameWriter>>& writers) {
     std::unique_ptr<ozr::TOFFrame> frame;
-    while (!stopRequested.load() && (o.frames == 0 || report.frames() < o.frames)) {
+    while (!stopRequested() && (o.frames == 0 || report.frames() < o.frames)) {
         const int rc = camera.captureFrame(frame);
         if (rc != 0) {
-            if (stopRequested.load()) break;  // interrupted while waiting
+            if (stopRequested()) break;  // interrupted while waiting
             return cameraFailure("cannot capture a frame", rc);
         }
         const auto arrival = FrameReport::Clock::now();
@@ -173,7 +157,7 @@ int run(const Options& o) {
         }
         files += w->filesWritten();
     }
-    report.finish(stopRequested.load(), o.outDir, files);
+    report.finish(stopRequested(), o.outDir, files);
     log::flush();
     return status;
 }
@@ -184,6 +168,6 @@ int main(int argc, char** argv) {
     Options options;
     if (const int rc = parseOptions(argc, argv, options); rc >= 0) return rc;
     log::install(options.verbose);
-    installSignalHandlers();
+    installStopSignals();
     return run(options);
 }

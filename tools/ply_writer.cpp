@@ -39,11 +39,8 @@ std::vector<unsigned char> vertexBytes(const std::vector<float>& xyz,
 PlyFrameWriter::PlyFrameWriter(std::string dir, long every, const ozr::LensIntrinsics& lens)
     : dir_(std::move(dir)), every_(every < 1 ? 1 : every), lens_(lens) {}
 
-std::string PlyFrameWriter::writePly(const std::string& path, const std::vector<float>& xyz,
+std::string PlyFrameWriter::plyBytes(const std::vector<float>& xyz,
                                      const std::vector<uint16_t>& amplitude) {
-    if (xyz.size() != 3 * amplitude.size()) return path + ": points and amplitudes differ";
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
-    if (!f) return "cannot create " + path + ": " + std::strerror(errno);
     const std::string header =
         "ply\nformat binary_little_endian 1.0\n"
         "comment ozrtofcam points, millimetres: x right, y down, z forward\n"
@@ -52,8 +49,16 @@ std::string PlyFrameWriter::writePly(const std::string& path, const std::vector<
         "\nproperty float x\nproperty float y\nproperty float z\n"
         "property ushort amplitude\nend_header\n";
     const std::vector<unsigned char> body = vertexBytes(xyz, amplitude);
-    if (std::fwrite(header.data(), 1, header.size(), f.get()) != header.size() ||
-        (!body.empty() && std::fwrite(body.data(), 1, body.size(), f.get()) != body.size()) ||
+    return header + std::string(body.begin(), body.end());
+}
+
+std::string PlyFrameWriter::writePly(const std::string& path, const std::vector<float>& xyz,
+                                     const std::vector<uint16_t>& amplitude) {
+    if (xyz.size() != 3 * amplitude.size()) return path + ": points and amplitudes differ";
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+    if (!f) return "cannot create " + path + ": " + std::strerror(errno);
+    const std::string bytes = plyBytes(xyz, amplitude);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() ||
         std::fclose(f.release()) != 0) {
         return "cannot write " + path + ": " + std::strerror(errno);
     }

@@ -24,6 +24,9 @@ public:
     // Writes points (3 floats each) with one amplitude each to `path`.
     static std::string writePly(const std::string& path, const std::vector<float>& xyz,
                                 const std::vector<uint16_t>& amplitude);
+    // The file's bytes (header and records); xyz holds 3 floats per amplitude.
+    static std::string plyBytes(const std::vector<float>& xyz,
+                                const std::vector<uint16_t>& amplitude);
 
 private:
     std::string dir_;

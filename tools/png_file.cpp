@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -51,11 +52,12 @@ bool encode(std::FILE* file, std::string* error, uint32_t width, uint32_t height
     return true;
 }
 
-// Writes rows of `rowBytes` bytes each; the rows are already in PNG byte
-// order (16-bit samples big-endian).
-std::string writePng(const std::string& path, uint32_t width, uint32_t height, int colourType,
-                     int bitDepth, const std::vector<uint8_t>& bytes, size_t rowBytes,
-                     const PngText& text) {
+// Encodes rows of `rowBytes` bytes each into `file`; the rows are already in
+// PNG byte order (16-bit samples big-endian). Returns an empty string, or
+// what went wrong.
+std::string encodeInto(std::FILE* file, uint32_t width, uint32_t height, int colourType,
+                       int bitDepth, const std::vector<uint8_t>& bytes, size_t rowBytes,
+                       const PngText& text) {
     std::vector<png_bytep> rows(height);
     for (uint32_t y = 0; y < height; ++y) {
         rows[y] = const_cast<png_bytep>(bytes.data() + y * rowBytes);
@@ -67,28 +69,58 @@ std::string writePng(const std::string& path, uint32_t width, uint32_t height, i
         chunks[i].key = const_cast<char*>(text[i].first.c_str());
         chunks[i].text = const_cast<char*>(text[i].second.c_str());
     }
+    std::string error;
+    if (!encode(file, &error, width, height, colourType, bitDepth, rows.data(), chunks.data(),
+                static_cast<int>(chunks.size()))) {
+        return error;
+    }
+    if (std::fflush(file) != 0) return std::strerror(errno);
+    return {};
+}
+
+std::string writePng(const std::string& path, uint32_t width, uint32_t height, int colourType,
+                     int bitDepth, const std::vector<uint8_t>& bytes, size_t rowBytes,
+                     const PngText& text) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file) return "cannot create " + path + ": " + std::strerror(errno);
-    std::string error;
-    if (!encode(file.get(), &error, width, height, colourType, bitDepth, rows.data(), chunks.data(),
-                static_cast<int>(chunks.size()))) {
+    if (std::string error =
+            encodeInto(file.get(), width, height, colourType, bitDepth, bytes, rowBytes, text);
+        !error.empty()) {
         return path + ": " + error;
     }
-    if (std::fflush(file.get()) != 0) return "cannot write " + path + ": " + std::strerror(errno);
     return {};
+}
+
+std::vector<uint8_t> bigEndian16(const uint16_t* pixels, size_t n) {
+    std::vector<uint8_t> bytes(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        bytes[2 * i] = static_cast<uint8_t>(pixels[i] >> 8);
+        bytes[2 * i + 1] = static_cast<uint8_t>(pixels[i] & 0xFF);
+    }
+    return bytes;
 }
 
 }  // namespace
 
 std::string writeGray16Png(const std::string& path, uint32_t width, uint32_t height,
                            const uint16_t* pixels, const PngText& text) {
-    const size_t n = size_t{width} * height;
-    std::vector<uint8_t> bytes(2 * n);
-    for (size_t i = 0; i < n; ++i) {
-        bytes[2 * i] = static_cast<uint8_t>(pixels[i] >> 8);
-        bytes[2 * i + 1] = static_cast<uint8_t>(pixels[i] & 0xFF);
-    }
+    const std::vector<uint8_t> bytes = bigEndian16(pixels, size_t{width} * height);
     return writePng(path, width, height, PNG_COLOR_TYPE_GRAY, 16, bytes, size_t{width} * 2, text);
+}
+
+std::string encodeGray16Png(std::string& png, uint32_t width, uint32_t height,
+                            const uint16_t* pixels, const PngText& text) {
+    const std::vector<uint8_t> bytes = bigEndian16(pixels, size_t{width} * height);
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&buffer, &size);
+    if (!memory) return std::strerror(errno);
+    std::string error =
+        encodeInto(memory, width, height, PNG_COLOR_TYPE_GRAY, 16, bytes, size_t{width} * 2, text);
+    std::fclose(memory);
+    if (error.empty()) png.assign(buffer, size);
+    std::free(buffer);
+    return error;
 }
 
 std::string writeRgb8Png(const std::string& path, uint32_t width, uint32_t height,

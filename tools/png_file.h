@@ -17,6 +17,10 @@ using PngText = std::vector<std::pair<std::string, std::string>>;
 std::string writeGray16Png(const std::string& path, uint32_t width, uint32_t height,
                            const uint16_t* pixels, const PngText& text = {});
 
+// The same PNG held in memory: `png` receives the file's bytes.
+std::string encodeGray16Png(std::string& png, uint32_t width, uint32_t height,
+                            const uint16_t* pixels, const PngText& text = {});
+
 // An 8-bit RGB PNG of width x height pixels, three bytes per pixel.
 std::string writeRgb8Png(const std::string& path, uint32_t width, uint32_t height,
                          const uint8_t* rgb, const PngText& text = {});

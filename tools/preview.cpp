@@ -46,12 +46,6 @@ constexpr int LINE = Canvas::GLYPH_HEIGHT * TEXT_SCALE;
 constexpr int MARGIN = 8;
 constexpr int MIN_PICTURE_WIDTH = 640;
 
-uint16_t percentile(std::vector<uint16_t> values, double p) {
-    const size_t k = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1)));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
-}
-
 // The picture enlarged by a whole factor, with room for the legend below.
 struct Layout {
     int scale;
@@ -194,20 +188,68 @@ std::string legendDescription() {
     return text + buf;
 }
 
+namespace {
+
+// The valid values of an image counted by value, for percentiles without
+// sorting (the viewer computes them for every frame).
+class ValidHistogram {
+public:
+    ValidHistogram(const uint16_t* values, size_t n) : counts_(FIRST_PIXEL_CODE, 0) {
+        for (size_t i = 0; i < n; ++i) {
+            if (values[i] < FIRST_PIXEL_CODE) {
+                ++counts_[values[i]];
+                ++total_;
+            }
+        }
+    }
+
+    bool empty() const { return total_ == 0; }
+
+    // The value at index p x (count - 1), rounded down, of the sorted valid values.
+    uint16_t percentile(double p) const {
+        const size_t k = std::min(total_ - 1, static_cast<size_t>(p * (total_ - 1)));
+        size_t seen = 0;
+        for (size_t v = 0; v < counts_.size(); ++v) {
+            seen += counts_[v];
+            if (seen > k) return static_cast<uint16_t>(v);
+        }
+        return 0;
+    }
+
+    uint16_t largest() const {
+        for (size_t v = counts_.size(); v-- > 0;) {
+            if (counts_[v] > 0) return static_cast<uint16_t>(v);
+        }
+        return 0;
+    }
+
+private:
+    std::vector<uint32_t> counts_;
+    size_t total_ = 0;
+};
+
+}  // namespace
+
+DisplayRange distanceRange(const uint16_t* distance, size_t n) {
+    const ValidHistogram valid(distance, n);
+    if (valid.empty()) return {};
+    return {valid.percentile(0.01), valid.percentile(0.99), true};
+}
+
+DisplayRange amplitudeRange(const uint16_t* amplitude, size_t n) {
+    const ValidHistogram valid(amplitude, n);
+    if (valid.empty()) return {1, 2, false};
+    const uint16_t low = std::max<uint16_t>(1, valid.percentile(0.01));
+    return {low, std::max<uint16_t>(low + 1, valid.largest()), true};
+}
+
 Canvas distancePreview(uint32_t width, uint32_t height, const uint16_t* distance,
                        const std::string& title) {
     const size_t n = size_t{width} * height;
     const Layout l = layoutWithCodes(width, height, distance);
     Canvas c(l.pictureWidth, l.pictureHeight + l.legendHeight, PANEL);
-    std::vector<uint16_t> valid;
-    for (size_t i = 0; i < n; ++i) {
-        if (distance[i] < FIRST_PIXEL_CODE) valid.push_back(distance[i]);
-    }
-    uint16_t near = 0, far = 0;
-    if (!valid.empty()) {
-        near = percentile(valid, 0.01);
-        far = percentile(valid, 0.99);
-    }
+    const DisplayRange range = distanceRange(distance, n);
+    const uint16_t near = range.low, far = range.high;
     const double span = std::max(1, far - near);
     // Bright is near: t = 1 at the near end.
     drawPicture(c, l, width, height, [&](size_t i) {
@@ -217,9 +259,9 @@ Canvas distancePreview(uint32_t width, uint32_t height, const uint16_t* distance
     });
     drawLegend(
         c, l, title, [](double t) { return colourMap(1.0 - t); },
-        valid.empty() ? "NO VALID PIXEL" : std::to_string(near) + " MM",
-        valid.empty() ? "" : std::to_string((near + far) / 2) + " MM",
-        valid.empty() ? "" : std::to_string(far) + " MM", distance, n);
+        range.any ? std::to_string(near) + " MM" : "NO VALID PIXEL",
+        range.any ? std::to_string((near + far) / 2) + " MM" : "",
+        range.any ? std::to_string(far) + " MM" : "", distance, n);
     return c;
 }
 
@@ -228,16 +270,8 @@ Canvas amplitudePreview(uint32_t width, uint32_t height, const uint16_t* amplitu
     const size_t n = size_t{width} * height;
     const Layout l = layoutWithCodes(width, height, amplitude);
     Canvas c(l.pictureWidth, l.pictureHeight + l.legendHeight, PANEL);
-    std::vector<uint16_t> valid;
-    for (size_t i = 0; i < n; ++i) {
-        if (amplitude[i] < FIRST_PIXEL_CODE) valid.push_back(amplitude[i]);
-    }
-    // From the 1st percentile (at least 1) to the largest valid amplitude.
-    uint16_t low = 1, top = 2;
-    if (!valid.empty()) {
-        low = std::max<uint16_t>(1, percentile(valid, 0.01));
-        top = std::max<uint16_t>(low + 1, *std::max_element(valid.begin(), valid.end()));
-    }
+    const DisplayRange range = amplitudeRange(amplitude, n);
+    const uint16_t low = range.low, top = range.high;
     const double logLow = std::log(static_cast<double>(low));
     const double logSpan = std::log(static_cast<double>(top)) - logLow;
     auto grey = [](double t) {

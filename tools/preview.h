@@ -9,6 +9,7 @@
 // every pixel code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,17 @@ Rgb colourMap(double t);
 // Fixed colour and short name of a pixel code (value 64000 or more).
 Rgb codeColour(uint16_t code);
 const char* codeName(uint16_t code);
+
+// The span a picture's scale covers: distance from the 1st to the 99th
+// percentile of the valid values, amplitude from the 1st percentile (at
+// least 1) to the largest valid value. `any` is false without valid pixels.
+struct DisplayRange {
+    uint16_t low = 0;
+    uint16_t high = 0;
+    bool any = false;
+};
+DisplayRange distanceRange(const uint16_t* distance, size_t n);
+DisplayRange amplitudeRange(const uint16_t* amplitude, size_t n);
 
 Canvas distancePreview(uint32_t width, uint32_t height, const uint16_t* distance,
                        const std::string& title);
