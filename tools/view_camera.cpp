@@ -156,7 +156,16 @@ Outcome CameraService::call(std::function<Outcome()> command) {
 void CameraService::captureOne() {
     std::unique_ptr<ozr::TOFFrame> frame;
     if (const int rc = camera_.captureFrame(frame); rc != 0) {
-        const std::string why = cameraError("cannot capture a frame", rc).error;
+        std::string why = cameraError("cannot capture a frame", rc).error;
+        if (rc == -ETIMEDOUT) {
+            // An image later than the sensor's wait ends the camera's stream
+            // (a busy board does that to an OZR310 now and then): start it
+            // again, or the viewers would wait for ever.
+            (void)camera_.stopStream();
+            if (const int again = camera_.startStream(); again != 0) {
+                why = cameraError("cannot start streaming again", again).error;
+            }
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             status_.lastError = why;

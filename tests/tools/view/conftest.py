@@ -1,6 +1,7 @@
 # ozr-view under test: the fixture starts the tool on the virtual sensor
 # (the launcher and its options from the environment), on any free port, and
 # stops it at the end, which must then exit cleanly.
+import contextlib
 import json
 import os
 import re
@@ -53,11 +54,12 @@ def wait_for(condition, timeout=60, what="condition"):
     raise AssertionError(f"timed out waiting for {what}")
 
 
-@pytest.fixture(scope="module")
-def view(tmp_path_factory):
-    record_dir = tmp_path_factory.mktemp("recordings")
-    command = [os.environ["OZR_SIM"], *os.environ.get("OZR_VIEW_SIM_OPTIONS", "").split(), "--",
-               os.environ["OZR_VIEW"], "--port", "0", "--max-clients", "3",
+@contextlib.contextmanager
+def running_view(record_dir, sim_options=()):
+    """ozr-view on the virtual sensor until the block ends; it must then exit
+    with status 0."""
+    command = [os.environ["OZR_SIM"], *os.environ.get("OZR_VIEW_SIM_OPTIONS", "").split(),
+               *sim_options, "--", os.environ["OZR_VIEW"], "--port", "0", "--max-clients", "3",
                "--record-dir", str(record_dir)]
     process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
     try:
@@ -72,3 +74,9 @@ def view(tmp_path_factory):
         process.send_signal(signal.SIGTERM)
         code = process.wait(timeout=60)
     assert code == 0, f"ozr-view ended with status {code}"
+
+
+@pytest.fixture(scope="module")
+def view(tmp_path_factory):
+    with running_view(tmp_path_factory.mktemp("recordings")) as v:
+        yield v

@@ -10,7 +10,7 @@ import urllib.request
 
 import h5py
 
-from conftest import wait_for
+from conftest import running_view, wait_for
 
 
 def raw_get(view, path):
@@ -170,3 +170,11 @@ def test_frame_messages_of_every_mode(view):
             assert max(max(p) for p in planes.values()) > 0, name
     finally:
         view.request("api/mode", {"mode": "dist-amp"})
+
+
+def test_an_image_too_late_does_not_end_the_stream(tmp_path):
+    # The late image ends the camera's stream after about 10 frames; the
+    # viewers go on getting frames.
+    with running_view(tmp_path, ["--fail-ioctl", "DQBUF:ETIMEDOUT:40:1"]) as v:
+        wait_for(lambda: (v.status()["frame"] or {}).get("frame", 0) > 30, timeout=90,
+                 what="frames after the late image")
