@@ -4,22 +4,15 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <map>
 #include <system_error>
 
 #include "CLI/CLI.hpp"
 #include "cli_parse.h"
+#include "frame_stats.h"
 
 namespace capture {
 
 namespace {
-
-const std::map<std::string, ozr::AcquisitionMode> MODES = {
-    {"dist-amp", ozr::AcquisitionMode::DIST_AMP},
-    {"hdr", ozr::AcquisitionMode::DIST_AMP_HDR},
-    {"grayscale", ozr::AcquisitionMode::GRAYSCALE},
-    {"dcs4", ozr::AcquisitionMode::DCS4},
-};
 
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
@@ -213,7 +206,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         std::fprintf(stderr, "ozr-capture: %s\nRun with --help for usage.\n", text.c_str());
         return 2;
     };
-    o.acquisitionMode = MODES.at(o.mode);
+    (void)modeFromName(o.mode, o.acquisitionMode);  // checked by CLI11
     for (const std::string& s : sets) {
         ControlSetting setting{};
         if (const std::string error = parseSetting(s, setting); !error.empty()) {

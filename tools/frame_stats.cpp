@@ -26,21 +26,6 @@ uint16_t median(std::vector<uint16_t>& values) {
     return *mid;
 }
 
-const char* modeName(ozr::AcquisitionMode mode) {
-    switch (mode) {
-        case ozr::AcquisitionMode::DIST_AMP:
-            return "dist-amp";
-        case ozr::AcquisitionMode::DIST_AMP_HDR:
-            return "hdr";
-        case ozr::AcquisitionMode::GRAYSCALE:
-            return "grayscale";
-        case ozr::AcquisitionMode::DCS4:
-            return "dcs4";
-        default:
-            return "?";
-    }
-}
-
 bool rawValid(uint16_t v) {
     return v > 0 && v < MAX_RAW_SAMPLE;
 }
@@ -51,6 +36,23 @@ std::string orDash(const std::optional<uint16_t>& v, const char* unit) {
 }
 
 }  // namespace
+
+const char* modeName(ozr::AcquisitionMode mode) {
+    for (const auto& [name, m] : MODE_NAMES) {
+        if (m == mode) return name;
+    }
+    return "?";
+}
+
+bool modeFromName(const std::string& name, ozr::AcquisitionMode& mode) {
+    for (const auto& [n, m] : MODE_NAMES) {
+        if (name == n) {
+            mode = m;
+            return true;
+        }
+    }
+    return false;
+}
 
 std::vector<FrameImage> frameImages(const ozr::TOFFrame& frame, ozr::AcquisitionMode mode) {
     using ozr::FrameType;

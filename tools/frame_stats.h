@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ozr/tofcam.h"
@@ -46,6 +47,19 @@ std::string formatLine(const FrameStats& stats);
 // The line without frame number and rate.
 std::string formatMeasures(const FrameStats& stats);
 nlohmann::json toJson(const FrameStats& stats);
+
+// The acquisition modes by the names the tools give them (command lines,
+// JSON, the viewer's page).
+inline constexpr std::pair<const char*, ozr::AcquisitionMode> MODE_NAMES[] = {
+    {"dist-amp", ozr::AcquisitionMode::DIST_AMP},
+    {"hdr", ozr::AcquisitionMode::DIST_AMP_HDR},
+    {"grayscale", ozr::AcquisitionMode::GRAYSCALE},
+    {"dcs4", ozr::AcquisitionMode::DCS4},
+};
+// The mode's name; "?" for modes without one.
+const char* modeName(ozr::AcquisitionMode mode);
+// The mode of `name`; false for an unknown name.
+bool modeFromName(const std::string& name, ozr::AcquisitionMode& mode);
 
 // The images of a frame, by file-name stem ("distance", "dcs3", ...), in
 // the order they are written; DCS images of every index the mode delivers.

@@ -12,6 +12,7 @@
 
 #include "camera_log.h"
 #include "cli_parse.h"
+#include "frame_stats.h"
 #include "stop_signal.h"
 #include "view_camera.h"
 #include "view_server.h"
@@ -90,10 +91,7 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingDirectory);
     app.add_flag("--verbose", verbose, "also the library's informational messages");
     if (const int rc = capture::parseCommandLine(app, argc, argv, "ozr-view"); rc >= 0) return rc;
-    camera.mode = mode == "hdr"         ? ozr::AcquisitionMode::DIST_AMP_HDR
-                  : mode == "grayscale" ? ozr::AcquisitionMode::GRAYSCALE
-                  : mode == "dcs4"      ? ozr::AcquisitionMode::DCS4
-                                        : ozr::AcquisitionMode::DIST_AMP;
+    (void)capture::modeFromName(mode, camera.mode);  // checked by CLI11
     server.webDir = findWebDir(webDir);
 
     capture::log::install(verbose);

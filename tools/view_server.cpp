@@ -32,20 +32,6 @@ constexpr size_t MAX_TRACKED_ADDRESSES = 4096;
 // Threads kept for the page and the JSON interface besides the streams.
 constexpr size_t API_THREADS = 8;
 
-const std::pair<const char*, ozr::AcquisitionMode> MODES[] = {
-    {"dist-amp", ozr::AcquisitionMode::DIST_AMP},
-    {"hdr", ozr::AcquisitionMode::DIST_AMP_HDR},
-    {"grayscale", ozr::AcquisitionMode::GRAYSCALE},
-    {"dcs4", ozr::AcquisitionMode::DCS4},
-};
-
-const char* modeName(ozr::AcquisitionMode mode) {
-    for (const auto& [name, m] : MODES) {
-        if (m == mode) return name;
-    }
-    return "?";
-}
-
 void fail(httplib::Response& res, int status, const std::string& error) {
     res.status = status;
     res.set_content(json{{"error", error}}.dump(), "application/json");
@@ -262,7 +248,7 @@ void ViewServer::routes() {
 
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
         const CameraStatus st = camera_.status();
-        json body = {{"mode", modeName(st.mode)},
+        json body = {{"mode", capture::modeName(st.mode)},
                      {"running", st.running},
                      {"recording", st.recording},
                      {"recording_file", st.recordingFile},
@@ -286,9 +272,10 @@ void ViewServer::routes() {
             list.push_back({{"name", c.name}, {"value", c.value}, {"switch", c.isSwitch}});
         }
         json modes = json::array();
-        for (const auto& [name, mode] : MODES) modes.push_back(name);
-        reply(res,
-              {{"mode", modeName(camera_.status().mode)}, {"modes", modes}, {"controls", list}});
+        for (const auto& [name, mode] : capture::MODE_NAMES) modes.push_back(name);
+        reply(res, {{"mode", capture::modeName(camera_.status().mode)},
+                    {"modes", modes},
+                    {"controls", list}});
     });
 
     s.Post("/api/control", [this](const httplib::Request& req, httplib::Response& res) {
@@ -309,11 +296,10 @@ void ViewServer::routes() {
     s.Post("/api/mode", [this](const httplib::Request& req, httplib::Response& res) {
         json body;
         if (!parseBody(req, res, body)) return;
-        const json mode = body.value("mode", json());
-        for (const auto& [name, m] : MODES) {
-            if (mode.is_string() && mode.get<std::string>() == name) {
-                return reply(res, camera_.setMode(m), {{"mode", name}});
-            }
+        const json name = body.value("mode", json());
+        ozr::AcquisitionMode mode{};
+        if (name.is_string() && capture::modeFromName(name.get<std::string>(), mode)) {
+            return reply(res, camera_.setMode(mode), {{"mode", name}});
         }
         fail(res, 400, "\"mode\" must be one of dist-amp, hdr, grayscale, dcs4");
     });
